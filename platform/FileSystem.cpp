@@ -1,0 +1,91 @@
+#include "platform/FileSystem.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "platform/ScopedWin.h"
+
+namespace {
+
+const std::wstring& Separators() {
+    static const std::wstring separators = L"\\/";  // one-time, thread-safe initialisation
+    return separators;
+}
+
+// Writes a + b into a MAX_PATH buffer; false when the result (with its terminator) does not fit.
+bool JoinInto(wchar_t (&buffer)[MAX_PATH], const std::wstring& a, const wchar_t* b) {
+    size_t lenB = wcslen(b);
+    if (a.size() + lenB + 1 > MAX_PATH) return false;
+    std::memcpy(buffer, a.data(), a.size() * sizeof(wchar_t));
+    std::memcpy(buffer + a.size(), b, (lenB + 1) * sizeof(wchar_t));
+    return true;
+}
+
+}  // namespace
+
+bool CreateDirectoryTree(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0;
+
+    size_t lastSeparator = path.find_last_of(Separators());
+    if (lastSeparator != std::wstring::npos) CreateDirectoryTree(path.substr(0, lastSeparator));
+    return CreateDirectoryW(path.c_str(), nullptr) != FALSE;
+}
+
+bool DeleteDirectoryTree(const std::wstring& directory) {
+    wchar_t pattern[MAX_PATH];
+    wchar_t prefix[MAX_PATH];
+    if (!JoinInto(pattern, directory, L"\\*") || !JoinInto(prefix, directory, L"\\")) return false;
+    const std::wstring prefixText = prefix;
+
+    WIN32_FIND_DATAW entry;
+    scoped::FindHandle search(FindFirstFileW(pattern, &entry));
+    if (!search.IsValid()) return false;
+
+    do {
+        if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
+
+        wchar_t entryPath[MAX_PATH];
+        if (!JoinInto(entryPath, prefixText, entry.cFileName)) return false;
+
+        const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const bool isLink = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if (isDirectory && isLink) {
+            // A junction or directory link: remove the link, leave its target alone.
+            if (!RemoveDirectoryW(entryPath)) return false;
+        } else if (isDirectory) {
+            if (!DeleteDirectoryTree(entryPath)) return false;
+        } else {
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                SetFileAttributesW(entryPath, entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+            if (!DeleteFileW(entryPath)) return false;
+        }
+    } while (FindNextFileW(search.Get(), &entry));
+
+    if (GetLastError() != ERROR_NO_MORE_FILES) return false;
+    // The search must be closed before the directory can go.
+    search.Close();
+    return RemoveDirectoryW(directory.c_str()) != FALSE;
+}
+
+bool CanOpenForReading(const std::wstring& path) {
+    scoped::Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    return file.IsValid();
+}
+
+bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
+    scoped::Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file.IsValid()) return false;
+    bytes.clear();
+    char chunk[64 * 1024];
+    DWORD got = 0;
+    for (;;) {
+        if (!ReadFile(file.Get(), chunk, sizeof chunk, &got, nullptr)) return false;
+        if (got == 0) return true;
+        bytes.append(chunk, got);
+    }
+}

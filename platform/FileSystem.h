@@ -1,0 +1,22 @@
+// Directory trees and simple file probes on the wide Win32 file functions.
+#pragma once
+
+#include <string>
+
+// Creates a directory and every missing parent ('\' and '/' both separate). For a path that
+// already exists: whether it is a directory (or reparse point); otherwise whether the final
+// creation succeeded.
+bool CreateDirectoryTree(const std::wstring& path);
+
+// Removes a directory with everything below it, depth first, stopping at the first entry that
+// resists. Junctions and directory links are removed themselves, never descended into. Every
+// path it builds must fit in MAX_PATH units; one that does not ends the deletion with false.
+// True when the directory itself was removed at the end.
+bool DeleteDirectoryTree(const std::wstring& directory);
+
+// Whether the file can be opened for reading (shared for reading); the handle is closed at once.
+bool CanOpenForReading(const std::wstring& path);
+
+// The whole content of a file, shared for reading and writing with other processes. False when
+// it cannot be opened or read.
+bool ReadWholeFile(const std::wstring& path, std::string& bytes);

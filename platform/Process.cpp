@@ -1,0 +1,19 @@
+#include "platform/Process.h"
+
+#include <tlhelp32.h>
+
+#include "platform/ScopedWin.h"
+
+bool IsProcessRunning(const std::wstring& exeFileName, DWORD excludedProcessId) {
+    scoped::Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.IsValid()) return false;
+
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
+         more = Process32NextW(snapshot.Get(), &entry)) {
+        if (entry.th32ProcessID == excludedProcessId) continue;
+        if (exeFileName == entry.szExeFile) return true;
+    }
+    return false;
+}

@@ -1,0 +1,135 @@
+#include "tests/support/TestFiles.h"
+
+#include <atomic>
+
+#include "platform/ScopedWin.h"
+
+namespace testing_support {
+
+TempDir::TempDir() {
+    static std::atomic<int> counter{0};
+    wchar_t base[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, base);
+    m_path = std::wstring(base) + L"qt-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+             std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(counter++);
+    CreateDirectoryW(m_path.c_str(), nullptr);
+}
+
+TempDir::~TempDir() { ForceRemoveTree(m_path); }
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    scoped::Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) return false;
+    DWORD written = 0;
+    return bytes.empty() ||
+           (WriteFile(file.Get(), bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
+            written == bytes.size());
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+    scoped::Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string bytes;
+    if (!file.IsValid()) return bytes;
+    char chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(file.Get(), chunk, sizeof chunk, &got, nullptr) && got) bytes.append(chunk, got);
+    return bytes;
+}
+
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsDirectory(const std::wstring& path) {
+    DWORD a = GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void ForceRemoveTree(const std::wstring& path) {
+    DWORD a = GetFileAttributesW(path.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return;
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
+        DeleteFileW(path.c_str());
+        return;
+    }
+    if (!(a & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAW entry;
+        std::vector<std::wstring> children;
+        HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                std::wstring name = entry.cFileName;
+                if (name != L"." && name != L"..") children.push_back(path + L"\\" + name);
+            } while (FindNextFileW(search, &entry));
+            FindClose(search);
+        }
+        for (const auto& child : children) ForceRemoveTree(child);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+std::wstring ProgramDir() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring text = path;
+    return text.substr(0, text.rfind(L'\\') + 1);
+}
+
+std::wstring HelperProgram(const std::wstring& fileName) { return ProgramDir() + fileName; }
+
+std::string Narrow(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(size_t(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Widen(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring out(size_t(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &out[0], n);
+    return out;
+}
+
+ChildProcess::ChildProcess(const std::wstring& exe, const std::wstring& arguments) {
+    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &m_info))
+        m_info = PROCESS_INFORMATION{};
+}
+
+ChildProcess::~ChildProcess() {
+    if (!Started()) return;
+    Kill();
+    CloseHandle(m_info.hThread);
+    CloseHandle(m_info.hProcess);
+}
+
+DWORD ChildProcess::Wait(DWORD timeoutMs) {
+    if (!Started()) return DWORD(-1);
+    WaitForSingleObject(m_info.hProcess, timeoutMs);
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(m_info.hProcess, &code);
+    return code;
+}
+
+void ChildProcess::Kill() {
+    if (Started() && WaitForSingleObject(m_info.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(m_info.hProcess, 1);
+        WaitForSingleObject(m_info.hProcess, 5000);
+    }
+}
+
+DWORD RunProgram(const std::wstring& exe, const std::wstring& arguments, DWORD timeoutMs) {
+    ChildProcess child(exe, arguments);
+    return child.Wait(timeoutMs);
+}
+
+}  // namespace testing_support

@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include "tests/support/TestFiles.h"
+#include "update/Manifest.h"
+
+using namespace testing_support;
+
+namespace {
+bool LoadText(const std::string& text, Json::Value& value) {
+    TempDir dir;
+    WriteFileBytes(dir / L"version.json", text);
+    return LoadJsonFile(dir / L"version.json", value);
+}
+}  // namespace
+
+TEST(LoadJsonFile, AcceptsWhatTheReaderAccepts) {
+    const char* accepted[] = {
+        R"({"ServerVersionCode": 5, "WinPackageURL": "http://h/p.7z"})",
+        "{ // comment\n \"ServerVersionCode\": 5, /* block */ \"WinPackageURL\": \"u\" }",
+        R"({"ServerVersionCode": 5} trailing text is not examined)",
+        "42",
+        "null",
+    };
+    for (const char* text : accepted) {
+        Json::Value value;
+        EXPECT_TRUE(LoadText(text, value)) << text;
+    }
+}
+
+TEST(LoadJsonFile, RefusesEmptyBrokenAndMissingFiles) {
+    const char* refused[] = {"", "   \r\n\t ", "{\"ServerVersionCode\": ", "<html>404</html>"};
+    for (const char* text : refused) {
+        Json::Value value;
+        EXPECT_FALSE(LoadText(text, value)) << text;
+    }
+    Json::Value value;
+    EXPECT_FALSE(LoadJsonFile(L"C:\\no\\such\\version.json", value));
+}
+
+TEST(LoadJsonFile, WidePathWithNonAsciiNames) {
+    TempDir dir;
+    const std::wstring path = dir / L"版本 ü.json";
+    ASSERT_TRUE(WriteFileBytes(path, R"({"ServerVersionCode": 3})"));
+    Json::Value value;
+    ASSERT_TRUE(LoadJsonFile(path, value));
+    ManifestFields fields;
+    ASSERT_TRUE(ReadManifestFields(value, fields));
+    EXPECT_EQ(fields.version, 3);
+}
+
+TEST(ReadManifestFields, ConversionTable) {
+    struct Case { const char* json; int32_t version; const char* url; };
+    const Case cases[] = {
+        {R"({"ServerVersionCode": 5, "WinPackageURL": "http://h/p.7z"})", 5, "http://h/p.7z"},
+        {R"({})", 0, ""},
+        {R"(null)", 0, ""},
+        {R"({"ServerVersionCode": null, "WinPackageURL": null})", 0, ""},
+        {R"({"ServerVersionCode": 5.9})", 5, ""},
+        {R"({"ServerVersionCode": -5.9})", -5, ""},
+        {R"({"ServerVersionCode": true, "WinPackageURL": false})", 1, "false"},
+        {R"({"ServerVersionCode": 2147483647, "WinPackageURL": 12})", 2147483647, "12"},
+        {R"({"ServerVersionCode": -2147483648, "WinPackageURL": 99999999999})", -2147483647 - 1,
+         "99999999999"},
+        {R"({"WinPackageURL": "http://h/\u00e9.7z"})", 0, "http://h/\xC3\xA9.7z"},
+    };
+    for (const Case& c : cases) {
+        Json::Value root;
+        ASSERT_TRUE(LoadText(c.json, root)) << c.json;
+        ManifestFields fields;
+        ASSERT_TRUE(ReadManifestFields(root, fields)) << c.json;
+        EXPECT_EQ(fields.version, c.version) << c.json;
+        EXPECT_EQ(fields.packageUrl, c.url) << c.json;
+    }
+}
+
+TEST(ReadManifestFields, MalformedManifestsAreRefusedWithoutThrowing) {
+    const char* malformed[] = {
+        R"([1, 2])",
+        R"("text")",
+        R"(7)",
+        R"({"ServerVersionCode": "5"})",
+        R"({"ServerVersionCode": [5]})",
+        R"({"ServerVersionCode": {"v": 5}})",
+        R"({"ServerVersionCode": 2147483648})",
+        R"({"ServerVersionCode": -2147483649})",
+        R"({"ServerVersionCode": 1e300})",
+        R"({"WinPackageURL": ["http://h/p.7z"]})",
+        R"({"WinPackageURL": {"u": 1}})",
+    };
+    for (const char* text : malformed) {
+        Json::Value root;
+        ASSERT_TRUE(LoadText(text, root)) << text;
+        ManifestFields fields;
+        EXPECT_FALSE(ReadManifestFields(root, fields)) << text;
+    }
+}
+
+TEST(IsUpdateNeeded, DecisionTable) {
+    struct Case { int32_t server, installed; bool exeExists, needed; };
+    const Case cases[] = {
+        {5, 5, true, false},   // current
+        {5, 5, false, true},   // executable missing: reinstall
+        {5, 7, true, false},   // never downgrade
+        {1, 0, true, true},    // nothing installed
+        {0, 0, true, false},
+        {6, 5, true, true},
+        {-1, 0, true, false},  // signed comparison
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsUpdateNeeded(c.server, c.installed, c.exeExists), c.needed)
+            << c.server << " " << c.installed << " " << c.exeExists;
+}

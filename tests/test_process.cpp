@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include "platform/Process.h"
+#include "tests/support/TestFiles.h"
+
+using namespace testing_support;
+
+namespace {
+// A copy of the sleeper under a name no other test uses, started from a temp folder.
+struct RunningCopy {
+    TempDir dir;
+    std::wstring name;
+    std::unique_ptr<ChildProcess> process;
+    explicit RunningCopy(const std::wstring& fileName) : name(fileName) {
+        CopyFileW(HelperProgram(L"sleeper.exe").c_str(), (dir / name).c_str(), FALSE);
+        process = std::make_unique<ChildProcess>(dir / name, L"60000");
+    }
+};
+}  // namespace
+
+TEST(IsProcessRunning, FindsARunningExecutableByExactName) {
+    RunningCopy copy(L"QtRunningGame.exe");
+    ASSERT_TRUE(copy.process->Started());
+    EXPECT_TRUE(IsProcessRunning(L"QtRunningGame.exe", 0));
+    EXPECT_FALSE(IsProcessRunning(L"qtrunninggame.exe", 0));   // other letter case
+    EXPECT_FALSE(IsProcessRunning(L"QtRunningGame", 0));       // not the whole name
+    EXPECT_FALSE(IsProcessRunning(L"QtRunningGame.exe ", 0));
+    copy.process->Kill();
+    EXPECT_FALSE(IsProcessRunning(L"QtRunningGame.exe", 0));
+}
+
+TEST(IsProcessRunning, ExcludedProcessIdIsNotCounted) {
+    RunningCopy first(L"QtSecondInstance.exe");
+    ASSERT_TRUE(first.process->Started());
+    EXPECT_FALSE(IsProcessRunning(L"QtSecondInstance.exe", first.process->Id()));
+
+    ChildProcess second(first.dir / first.name, L"60000");
+    ASSERT_TRUE(second.Started());
+    EXPECT_TRUE(IsProcessRunning(L"QtSecondInstance.exe", first.process->Id()));
+    EXPECT_TRUE(IsProcessRunning(L"QtSecondInstance.exe", second.Id()));
+}
+
+TEST(IsProcessRunning, OwnProcessWithOwnIdIsNotCounted) {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring self = path;
+    self = self.substr(self.rfind(L'\\') + 1);
+    EXPECT_FALSE(IsProcessRunning(self, GetCurrentProcessId()));
+    EXPECT_TRUE(IsProcessRunning(self, 0));
+}

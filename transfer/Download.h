@@ -1,0 +1,31 @@
+// One HTTP GET of a URL into an open file, with progress in basis points.
+#pragma once
+
+#include <cstdio>
+
+#include "update/UpdateTask.h"
+
+// Where a transfer's progress goes: a stage field of a task record, or nowhere when null.
+struct DownloadProgress {
+    AtomicInt* progress = nullptr;
+};
+
+// A connected transfer below 1 byte/s for this long is given up.
+inline constexpr long DOWNLOAD_STALL_SECONDS = 60;
+
+// Fetches url (plain http only, also across redirects; a leading "https" is fetched as "http")
+// and streams the body of the final response into out. Returns 0 on success, otherwise a libcurl
+// result code: CURLE_HTTP_RETURNED_ERROR (22) for a final status outside 2xx, whose body is not
+// written; CURLE_OPERATION_TIMEDOUT (28) for a stalled transfer. The caller opens and closes out.
+int DownloadFile(DownloadProgress* target, const char* url, FILE* out);
+
+// libcurl's callbacks, exposed for tests.
+size_t DownloadWriteCallback(char* data, size_t size, size_t count, void* sink);
+int DownloadProgressCallback(void* target, double dltotal, double dlnow, double ultotal,
+                             double ulnow);
+
+// The progress stored for dlnow of dltotal bytes; -1 when nothing is announced (nothing stored).
+int32_t DownloadProgressValue(double dltotal, double dlnow);
+
+// Test seam: shortens the stall limit. 0 restores DOWNLOAD_STALL_SECONDS.
+void SetDownloadStallSecondsForTesting(long seconds);

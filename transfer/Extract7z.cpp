@@ -1,0 +1,243 @@
+#include "transfer/Extract7z.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cwctype>
+#include <new>
+#include <vector>
+
+extern "C" {
+#include "7z.h"
+#include "7zCrc.h"
+#include "7zFile.h"
+}
+
+namespace {
+
+constexpr size_t kLookBufferSize = 0x4000;
+constexpr DWORD kWritePieceMax = 0x400000;
+
+constexpr int kResultCannotOpen = 1;
+constexpr int kResultNoMemory = 2;
+constexpr int kResultOutputFailed = 11;
+constexpr int kResultUnsafeName = 16;
+
+void* PlainAlloc(ISzAllocPtr, size_t size) { return size ? malloc(size) : nullptr; }
+void PlainFree(ISzAllocPtr, void* address) { free(address); }
+const ISzAlloc kPlainAlloc = {PlainAlloc, PlainFree};
+
+// Grows a buffer that never shrinks; false when memory runs out.
+template <typename T>
+bool EnsureCapacity(std::vector<T>& buffer, size_t units) {
+    if (buffer.size() >= units) return true;
+    try {
+        std::vector<T>().swap(buffer);  // the old one goes first
+        buffer.resize(units);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+bool IsDeviceName(std::wstring component) {
+    size_t dot = component.find(L'.');
+    if (dot != std::wstring::npos) component.resize(dot);
+    while (!component.empty() && component.back() == L' ') component.pop_back();
+    for (wchar_t& c : component) c = wchar_t(std::towupper(c));
+    static const wchar_t* const kFixed[] = {L"CON", L"PRN", L"AUX", L"NUL"};
+    for (const wchar_t* name : kFixed)
+        if (component == name) return true;
+    if (component.size() == 4 && (component.compare(0, 3, L"COM") == 0 ||
+                                  component.compare(0, 3, L"LPT") == 0))
+        return component[3] >= L'1' && component[3] <= L'9';
+    return false;
+}
+
+// The file stream over a handle we opened ourselves; closed when the extraction ends.
+class ArchiveInput {
+public:
+    explicit ArchiveInput(HANDLE file) {
+        FileInStream_CreateVTable(&m_file);
+        File_Construct(&m_file.file);
+        m_file.file.handle = file;
+        LookToRead2_CreateVTable(&m_look, False);
+        m_look.buf = static_cast<Byte*>(ISzAlloc_Alloc(&kPlainAlloc, kLookBufferSize));
+        m_look.bufSize = m_look.buf ? kLookBufferSize : 0;
+        m_look.realStream = &m_file.vt;
+        LookToRead2_INIT(&m_look);
+    }
+    ~ArchiveInput() {
+        ISzAlloc_Free(&kPlainAlloc, m_look.buf);
+        File_Close(&m_file.file);
+    }
+    ArchiveInput(const ArchiveInput&) = delete;
+    ArchiveInput& operator=(const ArchiveInput&) = delete;
+    bool HasBuffer() const { return m_look.buf != nullptr; }
+    ILookInStreamPtr Stream() { return &m_look.vt; }
+
+private:
+    CFileInStream m_file;
+    CLookToRead2 m_look;
+};
+
+// The archive database, freed once.
+class ArchiveDatabase {
+public:
+    ArchiveDatabase() { SzArEx_Init(&m_db); }
+    ~ArchiveDatabase() { SzArEx_Free(&m_db, &kPlainAlloc); }
+    ArchiveDatabase(const ArchiveDatabase&) = delete;
+    ArchiveDatabase& operator=(const ArchiveDatabase&) = delete;
+    CSzArEx* Get() { return &m_db; }
+
+private:
+    CSzArEx m_db;
+};
+
+// The decoder's cache of the last unpacked folder.
+struct FolderCache {
+    UInt32 blockIndex = 0xFFFFFFFF;
+    Byte* buffer = nullptr;
+    size_t size = 0;
+    ~FolderCache() { ISzAlloc_Free(&kPlainAlloc, buffer); }
+};
+
+std::wstring EntryName(const CSzArEx* db, UInt32 index) {
+    size_t units = SzArEx_GetFileNameUtf16(db, index, nullptr);  // counts the NUL
+    std::wstring name(units, L'\0');
+    if (units) SzArEx_GetFileNameUtf16(db, index, reinterpret_cast<UInt16*>(&name[0]));
+    if (!name.empty()) name.pop_back();
+    return name;
+}
+
+bool AllNamesSafe(const CSzArEx* db) {
+    for (UInt32 i = 0; i < db->NumFiles; ++i)
+        if (!IsSafeEntryName(EntryName(db, i))) return false;
+    return true;
+}
+
+// Creates every folder before a separator of path[from..], storing backslashes in their place.
+void CreateFoldersAlong(std::vector<wchar_t>& path, size_t from, size_t to, bool forwardOnly) {
+    for (size_t k = from; k < to; ++k) {
+        wchar_t c = path[k];
+        if (c == L'/' || (!forwardOnly && c == L'\\')) {
+            path[k] = L'\0';
+            CreateDirectoryW(path.data(), nullptr);
+            path[k] = L'\\';
+        }
+    }
+}
+
+bool WriteAll(HANDLE file, const Byte* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        DWORD piece = DWORD(std::min<size_t>(size - done, kWritePieceMax));
+        DWORD written = 0;
+        if (!WriteFile(file, data + done, piece, &written, nullptr)) return false;
+        if (written == 0) break;
+        done += written;
+    }
+    return done == size;
+}
+
+void StoreProgress(AtomicInt* progress, int32_t value) {
+    if (progress) progress->store(value);
+}
+
+}  // namespace
+
+bool IsSafeEntryName(const std::wstring& name) {
+    if (name.empty()) return true;
+    if (IsSeparator(name[0])) return false;             // absolute, or a UNC prefix
+    if (name.find(L':') != std::wstring::npos) return false;  // drive letter or stream name
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = start;
+        while (end < name.size() && !IsSeparator(name[end])) ++end;
+        std::wstring component = name.substr(start, end - start);
+        if (!component.empty()) {
+            // The system drops trailing dots and blanks, so ".. " or "..." would act as "..".
+            if (component.find_first_not_of(L". ") == std::wstring::npos) return false;
+            if (IsDeviceName(component)) return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+unsigned long WindowsAttributesOf(unsigned long storedAttributes) {
+    return (storedAttributes & 0x8000) ? (storedAttributes & 0x7FFF) : storedAttributes;
+}
+
+int Extract7z(const std::wstring& archive, const std::wstring& destination, AtomicInt* progress) {
+    HANDLE file = CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return kResultCannotOpen;
+
+    int result = 0;
+    {
+        ArchiveInput input(file);
+        CrcGenerateTable();
+        ArchiveDatabase database;
+        CSzArEx* db = database.Get();
+
+        if (!input.HasBuffer())
+            result = kResultNoMemory;
+        else
+            result = SzArEx_Open(db, input.Stream(), &kPlainAlloc, &kPlainAlloc);
+        if (result == 0 && !AllNamesSafe(db)) result = kResultUnsafeName;
+
+        FolderCache cache;
+        std::vector<wchar_t> nameBuffer;
+        std::vector<wchar_t> pathBuffer;
+        const size_t destinationLength = destination.size();
+
+        for (UInt32 i = 0; result == 0 && i < db->NumFiles; ++i) {
+            StoreProgress(progress, int32_t(uint64_t(i) * 10000 / db->NumFiles));
+
+            const bool isDirectory = SzArEx_IsDir(db, i);
+            const size_t nameUnits = SzArEx_GetFileNameUtf16(db, i, nullptr);
+            if (!EnsureCapacity(nameBuffer, nameUnits)) { result = kResultNoMemory; break; }
+            SzArEx_GetFileNameUtf16(db, i, reinterpret_cast<UInt16*>(nameBuffer.data()));
+
+            if (!EnsureCapacity(pathBuffer, destinationLength + nameUnits)) {
+                result = kResultNoMemory;
+                break;
+            }
+            std::copy(destination.begin(), destination.end(), pathBuffer.begin());
+            std::copy(nameBuffer.begin(), nameBuffer.begin() + nameUnits,
+                      pathBuffer.begin() + destinationLength);
+            if (i == 0) CreateFoldersAlong(pathBuffer, 0, destinationLength, false);
+
+            size_t offset = 0, size = 0;
+            if (!isDirectory) {
+                result = SzArEx_Extract(db, input.Stream(), i, &cache.blockIndex, &cache.buffer,
+                                        &cache.size, &offset, &size, &kPlainAlloc, &kPlainAlloc);
+                if (result != 0) break;
+            }
+
+            CreateFoldersAlong(pathBuffer, destinationLength, destinationLength + nameUnits, true);
+
+            if (isDirectory) {
+                CreateDirectoryW(pathBuffer.data(), nullptr);
+                continue;
+            }
+
+            HANDLE out = CreateFileW(pathBuffer.data(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (out == INVALID_HANDLE_VALUE) { result = kResultOutputFailed; break; }
+            const bool written = WriteAll(out, cache.buffer + offset, size);
+            const bool closed = CloseHandle(out) != FALSE;
+            if (!written || !closed) { result = kResultOutputFailed; break; }
+
+            if (SzBitWithVals_Check(&db->Attribs, i))
+                SetFileAttributesW(pathBuffer.data(), WindowsAttributesOf(db->Attribs.Vals[i]));
+        }
+    }
+    StoreProgress(progress, PROGRESS_FULL);
+    return result;
+}

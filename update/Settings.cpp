@@ -1,0 +1,49 @@
+#include "update/Settings.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include "platform/FileSystem.h"
+
+std::wstring GetLauncherDir() {
+    wchar_t modulePath[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, modulePath, MAX_PATH);
+    std::wstring path = modulePath;
+    size_t lastBackslash = path.rfind(L'\\');
+    if (lastBackslash == std::wstring::npos) return std::wstring();
+    return path.substr(0, lastBackslash + 1);
+}
+
+std::wstring ResolveInstallRoot() {
+    const std::wstring launcherDir = GetLauncherDir();
+    if (CanOpenForReading(launcherDir + L"game\\version.json"))
+        return launcherDir.empty() ? launcherDir : launcherDir.substr(0, launcherDir.size() - 1);
+
+    std::wstring base;
+    PWSTR roaming = nullptr;
+    if (SHGetKnownFolderPath(FOLDERID_RoamingAppData, KF_FLAG_CREATE, nullptr, &roaming) == S_OK)
+        base = roaming;
+    CoTaskMemFree(roaming);  // the shell allocates even on some failures
+    return base + L"\\" + names::kCompany + L"\\" + names::kGame;
+}
+
+std::wstring ReadSetting(const std::wstring& key, const std::wstring& defaultValue) {
+    const std::wstring file = GetLauncherDir() + L"setting.ini";
+    wchar_t value[MAX_PATH] = {};
+    // The default is applied here rather than by the system call, which would cut it to fit.
+    DWORD length =
+        GetPrivateProfileStringW(names::kGame, key.c_str(), L"", value, MAX_PATH, file.c_str());
+    return length != 0 ? std::wstring(value, length) : defaultValue;
+}
+
+InstallPaths MakeInstallPaths(const std::wstring& installRoot) {
+    InstallPaths paths;
+    paths.gameDir = installRoot + L"\\game";
+    paths.gameExe = paths.gameDir + L"\\" + names::kGameExe;
+    paths.unpackDestination = paths.gameDir + L"\\";
+    paths.installedManifest = paths.gameDir + L"\\version.json";
+    paths.tempDir = installRoot + L"\\temp";
+    paths.downloadedManifest = paths.tempDir + L"\\version.json";
+    paths.packageFile = paths.tempDir + L"\\" + names::kPackageName + L".7z";
+    return paths;
+}
