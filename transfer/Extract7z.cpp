@@ -169,6 +169,10 @@ bool IsSafeEntryName(const std::wstring& name) {
     return true;
 }
 
+int32_t ExtractionProgress(uint32_t index, uint32_t count) {
+    return count ? int32_t(uint64_t(index) * 10000 / count) : 0;
+}
+
 unsigned long WindowsAttributesOf(unsigned long storedAttributes) {
     return (storedAttributes & 0x8000) ? (storedAttributes & 0x7FFF) : storedAttributes;
 }
@@ -197,7 +201,7 @@ int Extract7z(const std::wstring& archive, const std::wstring& destination, Atom
         const size_t destinationLength = destination.size();
 
         for (UInt32 i = 0; result == 0 && i < db->NumFiles; ++i) {
-            StoreProgress(progress, int32_t(uint64_t(i) * 10000 / db->NumFiles));
+            StoreProgress(progress, ExtractionProgress(i, db->NumFiles));
 
             const bool isDirectory = SzArEx_IsDir(db, i);
             const size_t nameUnits = SzArEx_GetFileNameUtf16(db, i, nullptr);

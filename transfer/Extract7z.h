@@ -1,6 +1,7 @@
 // Unpacks a 7z archive into a folder, with progress in basis points.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "update/UpdateTask.h"
@@ -11,6 +12,9 @@
 // created or written, 16 when an entry name would lead outside the destination (nothing is then
 // written), or the decoder's own result code.
 int Extract7z(const std::wstring& archive, const std::wstring& destination, AtomicInt* progress);
+
+// The progress stored before entry index of count: floor(index * 10000 / count).
+int32_t ExtractionProgress(uint32_t index, uint32_t count);
 
 // Whether an entry name stays below the destination: not absolute, no drive or UNC prefix, no
 // ':' at all, no ".." (or other dots-only) component, no Windows device name as a component.

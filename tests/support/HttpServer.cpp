@@ -1,0 +1,119 @@
+#include "tests/support/HttpServer.h"
+
+#include <ws2tcpip.h>
+
+namespace testing_support {
+
+HttpServer::HttpServer() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(m_listener, 16);
+    int length = sizeof address;
+    getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+    m_port = ntohs(address.sin_port);
+    m_acceptThread = std::thread([this] { AcceptLoop(); });
+}
+
+HttpServer::~HttpServer() {
+    m_stopping = true;
+    closesocket(m_listener);
+    m_acceptThread.join();
+    std::vector<std::thread> workers;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        workers.swap(m_workers);
+    }
+    for (auto& worker : workers) worker.join();
+    WSACleanup();
+}
+
+void HttpServer::Route(const std::string& path, Handler handler) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_routes[path] = std::move(handler);
+}
+
+void HttpServer::RouteBody(const std::string& path, const std::string& body, int status) {
+    Route(path, [body, status](SOCKET client) {
+        Send(client, Head(status, "Content-Length: " + std::to_string(body.size()) + "\r\n") + body);
+    });
+}
+
+void HttpServer::RouteRedirect(const std::string& path, const std::string& location) {
+    Route(path, [location](SOCKET client) {
+        Send(client, Head(302, "Location: " + location + "\r\nContent-Length: 9\r\n") + "redirect!");
+    });
+}
+
+std::string HttpServer::Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(m_port) + path;
+}
+
+int HttpServer::Requests(const std::string& path) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_requests[path];
+}
+
+bool HttpServer::Send(SOCKET client, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        int n = send(client, bytes.data() + done, int(std::min<size_t>(bytes.size() - done, 1 << 20)), 0);
+        if (n <= 0) return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+std::string HttpServer::Head(int status, const std::string& headers) {
+    return "HTTP/1.1 " + std::to_string(status) + " Status\r\nConnection: close\r\n" + headers + "\r\n";
+}
+
+void HttpServer::AcceptLoop() {
+    for (;;) {
+        SOCKET client = accept(m_listener, nullptr, nullptr);
+        if (client == INVALID_SOCKET) {
+            if (m_stopping) return;
+            continue;
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_workers.emplace_back([this, client] { Serve(client); });
+    }
+}
+
+void HttpServer::Serve(SOCKET client) {
+    std::string request;
+    char chunk[4096];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+        int n = recv(client, chunk, sizeof chunk, 0);
+        if (n <= 0) break;
+        request.append(chunk, size_t(n));
+    }
+    // "GET /path HTTP/1.1"
+    size_t start = request.find(' ');
+    size_t end = start == std::string::npos ? start : request.find(' ', start + 1);
+    std::string path = end == std::string::npos ? "" : request.substr(start + 1, end - start - 1);
+
+    Handler handler;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_requests[path];
+        auto route = m_routes.find(path);
+        if (route != m_routes.end()) handler = route->second;
+    }
+    if (handler)
+        handler(client);
+    else
+        Send(client, Head(404, "Content-Length: 9\r\n") + "not found");
+    shutdown(client, SD_SEND);
+    // Let the client read everything before the socket goes.
+    while (recv(client, chunk, sizeof chunk, 0) > 0) {
+    }
+    closesocket(client);
+}
+
+}  // namespace testing_support
