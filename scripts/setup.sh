@@ -141,9 +141,24 @@ EOF
   done
 }
 
+# curl's own command-line tool from the same sources, for the download benchmark (x86_64, the
+# architecture Wine runs here). Prints its path.
+build_curl_tool() {
+  local curl_src prefix
+  curl_src=$(fetch_source curl)
+  prefix=$(cmake_install "curl-tool-$(basename "$curl_src")" "$curl_src" x86_64 \
+    -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=ON -DHTTP_ONLY=ON \
+    -DCURL_USE_SCHANNEL=OFF -DCURL_USE_OPENSSL=OFF -DCURL_ZLIB=OFF -DUSE_LIBIDN2=OFF \
+    -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF \
+    -DENABLE_UNIX_SOCKETS=OFF -DBUILD_TESTING=OFF -DCURL_DISABLE_LDAP=ON -DENABLE_MANUAL=OFF \
+    -DCMAKE_EXE_LINKER_FLAGS=-static)
+  echo "$prefix/bin/curl.exe"
+}
+
 mkdir -p "$DEPS_CACHE"
 enable_deb_src
 install_packages
 if ! apt-cache showsrc curl >/dev/null 2>&1 || [ -z "$(source_version curl)" ]; then apt_update; fi
 build_dependencies
 echo "setup: ready (dependencies in $DEPS_CACHE)" >&2
+if [ "${1:-}" = "--curl-tool" ]; then build_curl_tool; fi

@@ -1,0 +1,67 @@
+"""Benchmark inputs, made once below build/win64/bench-data."""
+import os
+import random
+import subprocess
+
+from benchlib import BUILD
+
+DATA = os.path.join(BUILD, "bench-data")
+
+
+def big_file(size_mib=256):
+    path = os.path.join(DATA, f"download-{size_mib}m.bin")
+    if not os.path.exists(path):
+        os.makedirs(DATA, exist_ok=True)
+        with open(path + ".tmp", "wb") as f:
+            for _ in range(size_mib):
+                f.write(os.urandom(1 << 20))
+        os.replace(path + ".tmp", path)
+    return path
+
+
+def package_tree():
+    """About 200 MiB: text-like compressible files and incompressible ones, in folders."""
+    root = os.path.join(DATA, "tree")
+    if os.path.exists(os.path.join(root, ".complete")):
+        return root
+    r = random.Random(11)
+    words = [bytes(r.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(r.randint(2, 9)))
+             for _ in range(5000)]
+    for i in range(20):
+        folder = os.path.join(root, "data", f"pack{i:02d}")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "text.dat"), "wb") as f:
+            f.write(b" ".join(r.choice(words) for _ in range(900_000))[: 5 << 20])
+        with open(os.path.join(folder, "media.bin"), "wb") as f:
+            f.write(os.urandom(5 << 20))
+    open(os.path.join(root, ".complete"), "w").close()
+    return root
+
+
+def package(kind):
+    """kind: 'lzma2' or 'bcj2'. Returns (archive path, largest folder's unpacked bytes)."""
+    tree = package_tree()
+    path = os.path.join(DATA, f"package-{kind}.7z")
+    if not os.path.exists(path):
+        args = {"lzma2": ["-m0=LZMA2", "-mx=3"],
+                "bcj2": ["-m0=BCJ2", "-m1=LZMA:d24", "-m2=LZMA:d20", "-m3=LZMA:d20",
+                         "-mb0:1", "-mb0s1:2", "-mb0s2:3", "-mx=3"]}[kind]
+        subprocess.run(["7zz", "a", "-bd", "-bso0", "-xr!.complete"] + args + [path + ".tmp.7z", "."],
+                       cwd=tree, check=True)
+        os.replace(path + ".tmp.7z", path)
+    return path, largest_folder(path)
+
+
+def largest_folder(archive):
+    listing = subprocess.run(["7zz", "l", "-slt", archive], capture_output=True, text=True,
+                             check=True).stdout
+    sizes, size, block = {}, 0, None
+    for line in listing.splitlines() + [""]:
+        if line.startswith("Size = "):
+            size = int(line[7:])
+        elif line.startswith("Block = "):
+            block = line[8:]
+        elif not line.strip() and block is not None:
+            sizes[block] = sizes.get(block, 0) + size
+            size, block = 0, None
+    return max(sizes.values()) if sizes else 0

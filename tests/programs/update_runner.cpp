@@ -1,0 +1,74 @@
+// Runs the update worker from wherever this program was copied to (so setting.ini and the
+// install root are found as the launcher finds them), watches the record every 30 ms the way the
+// launcher window does, and writes what it saw.
+//   update_runner.exe OUTFILE [--free-bytes=N | --free-query-fails]
+// Output: UTF-8 "key=value" lines.
+#include <windows.h>
+
+#include <string>
+
+#include "tests/support/TestFiles.h"
+#include "update/UpdateWorker.h"
+
+namespace {
+unsigned long long g_freeBytes = 0;
+bool FixedFreeSpace(unsigned long long* freeBytes) {
+    *freeBytes = g_freeBytes;
+    return true;
+}
+bool FailingFreeSpace(unsigned long long*) { return false; }
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) return 2;
+    for (int i = 2; i < argc; ++i) {
+        std::wstring arg = argv[i];
+        if (arg.rfind(L"--free-bytes=", 0) == 0) {
+            g_freeBytes = wcstoull(arg.c_str() + 13, nullptr, 10);
+            SetFreeSpaceQueryForTesting(FixedFreeSpace);
+        } else if (arg == L"--free-query-fails") {
+            SetFreeSpaceQueryForTesting(FailingFreeSpace);
+        }
+    }
+
+    auto* task = new UpdateTask;
+    StartTaskThread(*task, UpdateThreadProc);
+    int32_t last[3] = {0, 0, 0};
+    bool monotonic = true;
+    int samples = 0;
+    std::wstring statuses;
+    for (int waited = 0; !IsTaskFinished(*task) && waited < 120000; waited += 30) {
+        Sleep(30);
+        int32_t now[3] = {task->manifestProgress.load(), task->packageProgress.load(),
+                          task->unpackProgress.load()};
+        for (int k = 0; k < 3; ++k) {
+            if (now[k] < last[k] || now[k] < 0 || now[k] > PROGRESS_FULL) monotonic = false;
+            last[k] = now[k];
+        }
+        std::wstring status = task->status.Get();
+        if (!status.empty() && (statuses.empty() || statuses.substr(statuses.rfind(L'|') + 1) != status))
+            statuses += L"|" + status;
+        ++samples;
+    }
+    WaitForSingleObject(task->thread, 30000);
+
+    std::wstring out;
+    auto put = [&](const wchar_t* key, const std::wstring& value) { out += key + (L"=" + value) + L"\n"; };
+    put(L"finished", IsTaskFinished(*task) ? L"1" : L"0");
+    put(L"result", std::to_wstring(task->result.load()));
+    put(L"progress", std::to_wstring(task->progress.load()));
+    put(L"unpackError", std::to_wstring(task->unpackError.load()));
+    put(L"manifestProgress", std::to_wstring(task->manifestProgress.load()));
+    put(L"packageProgress", std::to_wstring(task->packageProgress.load()));
+    put(L"unpackProgress", std::to_wstring(task->unpackProgress.load()));
+    put(L"combined", std::to_wstring(CombinedProgress(*task)));
+    put(L"status", task->status.Get());
+    put(L"errorDetail", task->errorDetail.Get());
+    put(L"installRoot", task->installRoot.Get());
+    put(L"gameExePath", task->gameExePath.Get());
+    put(L"monotonic", monotonic ? L"1" : L"0");
+    put(L"samples", std::to_wstring(samples));
+    put(L"statuses", statuses);
+    ReleaseTaskRecord(task);
+    return testing_support::WriteFileBytes(argv[1], testing_support::Narrow(out)) ? 0 : 1;
+}

@@ -1,0 +1,256 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+
+#include "tests/support/HttpServer.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/TreeCompare.h"
+#include "update/Settings.h"
+
+using namespace testing_support;
+
+namespace {
+
+std::wstring Fixture(const std::wstring& name) { return ProgramDir() + L"fixtures\\" + name; }
+
+std::string Manifest(int version, const std::string& packageUrl) {
+    return "{\n  \"ServerVersionCode\": " + std::to_string(version) + ",\n  \"WinPackageURL\": \"" +
+           packageUrl + "\",\n  \"Notes\": \"ignored\"\n}\n";
+}
+
+// A launcher folder with the runner in it, an install root beside it and a server to update from.
+class UpdateWorkerTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    HttpServer server;
+    std::wstring launcherDir = dir / L"download";
+    std::wstring root = dir / L"Games\\Vantrel";
+    std::wstring game = root + L"\\game";
+
+    void SetUp() override {
+        CreateDirectoryW(launcherDir.c_str(), nullptr);
+        CreateDirectoryW((dir / L"Games").c_str(), nullptr);
+        CopyFileW(HelperProgram(L"update_runner.exe").c_str(), (launcherDir + L"\\runner.exe").c_str(),
+                  FALSE);
+        WriteSettings(Narrow(root), server.Url("/version.json"));
+    }
+
+    void WriteSettings(const std::string& localPath, const std::string& versionUrl) {
+        WriteFileBytes(launcherDir + L"\\setting.ini",
+                       "[Vantrel]\r\nlocal_path=" + localPath + "\r\nversion_url=" + versionUrl + "\r\n");
+    }
+    void ServeManifest(int version, const std::string& packagePath = "/package.7z") {
+        server.RouteBody("/version.json", Manifest(version, server.Url(packagePath)));
+    }
+    void ServePackage(const std::wstring& fixture, const std::string& path = "/package.7z") {
+        server.RouteBody(path, ReadFileBytes(Fixture(fixture)));
+    }
+    // Installs version v of the game as a successful update would have left it.
+    void Install(const std::wstring& treeName, int version) {
+        CreateDirectoryW(root.c_str(), nullptr);
+        ASSERT_EQ(RunUpdateWith(version, treeName)[L"result"], L"0");
+    }
+    std::map<std::wstring, std::wstring> RunUpdateWith(int version, const std::wstring& package) {
+        ServeManifest(version);
+        ServePackage(package == L"game1" ? L"game-v1.7z" : L"game-v2.7z");
+        return Run();
+    }
+
+    std::map<std::wstring, std::wstring> Run(const std::wstring& arguments = L"") {
+        const std::wstring out = dir / L"runner-out.txt";
+        DeleteFileW(out.c_str());
+        EXPECT_EQ(RunProgram(launcherDir + L"\\runner.exe", L"\"" + out + L"\" " + arguments, 180000), 0u);
+        std::map<std::wstring, std::wstring> values;
+        std::wistringstream lines(Widen(ReadFileBytes(out)));
+        for (std::wstring line; std::getline(lines, line);) {
+            size_t eq = line.find(L'=');
+            if (eq != std::wstring::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+        EXPECT_EQ(values[L"finished"], L"1");
+        return values;
+    }
+    std::map<std::wstring, std::string> GameTree(const wchar_t* name) {
+        return ListTree(Fixture(std::wstring(L"game-trees\\") + name));
+    }
+};
+
+}  // namespace
+
+TEST_F(UpdateWorkerTest, FreshInstall) {
+    ServeManifest(1);
+    ServePackage(L"game-v1.7z");
+    auto r = Run();
+    EXPECT_EQ(r[L"result"], L"0");
+    EXPECT_EQ(r[L"progress"], L"10000");
+    EXPECT_EQ(r[L"combined"], L"10000");
+    EXPECT_EQ(r[L"status"], L"正在启动游戏...");
+    EXPECT_EQ(r[L"installRoot"], root);
+    EXPECT_EQ(r[L"gameExePath"], root + L"\\game\\Vantrel.exe");
+    EXPECT_EQ(r[L"monotonic"], L"1");
+    auto expected = GameTree(L"game1");
+    expected[L"version.json"] = Manifest(1, server.Url("/package.7z"));
+    EXPECT_TRUE(ListTree(game) == expected);
+    EXPECT_FALSE(Exists(root + L"\\temp"));
+}
+
+TEST_F(UpdateWorkerTest, AlreadyCurrentFetchesOnlyTheManifest) {
+    Install(L"game1", 5);
+    WriteFileBytes(game + L"\\player-settings.cfg", "mine");
+    const auto before = ListTree(game);
+    const int packageRequests = server.Requests("/package.7z");
+    auto r = Run();
+    EXPECT_EQ(r[L"result"], L"0");
+    EXPECT_EQ(r[L"progress"], L"10000");
+    EXPECT_EQ(r[L"status"], L"正在启动游戏...");
+    EXPECT_EQ(r[L"packageProgress"], L"0");
+    EXPECT_EQ(server.Requests("/package.7z"), packageRequests);
+    EXPECT_TRUE(ListTree(game) == before);
+    EXPECT_FALSE(Exists(root + L"\\temp"));
+}
+
+TEST_F(UpdateWorkerTest, NewerVersionReplacesTheWholeGameFolder) {
+    Install(L"game1", 1);
+    WriteFileBytes(game + L"\\stale.log", "old");
+    auto r = RunUpdateWith(2, L"game2");
+    EXPECT_EQ(r[L"result"], L"0");
+    EXPECT_EQ(r[L"statuses"], L"|正在检查更新...|正在下载更新包...|正在解压...|正在启动游戏...");
+    auto expected = GameTree(L"game2");
+    expected[L"version.json"] = Manifest(2, server.Url("/package.7z"));
+    EXPECT_TRUE(ListTree(game) == expected);  // old-level.map and stale.log are gone
+    EXPECT_EQ(ReadFileBytes(game + L"\\version.json"), Manifest(2, server.Url("/package.7z")));
+}
+
+TEST_F(UpdateWorkerTest, EqualVersionWithoutTheExecutableReinstalls) {
+    Install(L"game1", 3);
+    DeleteFileW((game + L"\\Vantrel.exe").c_str());
+    auto r = Run();
+    EXPECT_EQ(r[L"result"], L"0");
+    EXPECT_EQ(ReadFileBytes(game + L"\\Vantrel.exe"), "stand-in game executable v1");
+}
+
+TEST_F(UpdateWorkerTest, NeverDowngrades) {
+    Install(L"game2", 7);
+    const auto before = ListTree(game);
+    auto r = RunUpdateWith(5, L"game1");
+    EXPECT_EQ(r[L"result"], L"0");
+    EXPECT_TRUE(ListTree(game) == before);
+}
+
+TEST_F(UpdateWorkerTest, ManifestFailuresLeaveTheGameUntouched) {
+    Install(L"game1", 1);
+    const auto before = ListTree(game);
+    int deadPort;
+    {
+        HttpServer gone;
+        deadPort = gone.Port();
+    }
+    struct Case { const char* label; std::string url; std::string body; int status; const wchar_t* result; };
+    const std::string deadUrl = "http://127.0.0.1:" + std::to_string(deadPort) + "/version.json";
+    const Case cases[] = {
+        {"unreachable", deadUrl, "", 0, L"-10000"},
+        {"404", server.Url("/missing.json"), "", 0, L"-10000"},
+        {"not json", server.Url("/html.json"), "<html>maintenance</html>", 200, L"-10006"},
+        {"malformed", server.Url("/bad.json"), "{\"ServerVersionCode\": \"9\"}", 200, L"-10006"},
+        {"wrong root", server.Url("/arr.json"), "[1]", 200, L"-10006"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        if (c.status) server.RouteBody(c.url.substr(c.url.rfind('/')), c.body, c.status);
+        WriteSettings(Narrow(root), c.url);
+        auto r = Run();
+        EXPECT_EQ(r[L"result"], c.result);
+        EXPECT_EQ(r[L"progress"], L"0");
+        EXPECT_EQ(r[L"manifestProgress"], L"10000");
+        EXPECT_EQ(r[L"status"], L"正在检查更新...");
+        EXPECT_EQ(r[L"errorDetail"], std::wstring(c.result) == L"-10000" ? Widen(c.url) : L"");
+        EXPECT_TRUE(ListTree(game) == before);
+        EXPECT_FALSE(Exists(root + L"\\temp"));
+    }
+}
+
+TEST_F(UpdateWorkerTest, PackageNotFoundLeavesTheGameUntouched) {
+    Install(L"game1", 1);
+    const auto before = ListTree(game);
+    server.RouteBody("/version.json", Manifest(2, server.Url("/gone.7z")));
+    auto r = Run();
+    EXPECT_EQ(r[L"result"], L"-10001");
+    EXPECT_EQ(r[L"errorDetail"], Widen(server.Url("/gone.7z")));
+    EXPECT_EQ(r[L"status"], L"正在下载更新包...");
+    EXPECT_TRUE(ListTree(game) == before);
+    EXPECT_FALSE(Exists(root + L"\\temp"));
+}
+
+TEST_F(UpdateWorkerTest, PackageThatIsNotAnArchiveFailsExtraction) {
+    server.RouteBody("/version.json", Manifest(2, server.Url("/page.7z")));
+    server.RouteBody("/page.7z", "<html>a page where the package should be</html>");
+    auto r = Run();
+    EXPECT_EQ(r[L"result"], L"-10002");
+    EXPECT_EQ(r[L"unpackError"], L"17");
+    EXPECT_EQ(r[L"status"], L"正在解压...");
+    EXPECT_FALSE(Exists(root + L"\\temp"));
+}
+
+TEST_F(UpdateWorkerTest, EmptyVersionUrlFallsBackToTheBuiltInOne) {
+    WriteSettings(Narrow(root), "");
+    auto r = Run();
+    EXPECT_EQ(r[L"result"], L"-10000");  // the publisher's CDN is not reachable from here
+    EXPECT_EQ(r[L"errorDetail"], DEFAULT_VERSION_URL);
+}
+
+TEST_F(UpdateWorkerTest, UrlBeyondLatin1IsAFailedManifestDownload) {
+    server.RouteBody("/version.json", Manifest(1, server.Url("/package.7z")));
+    const std::wstring url = Widen(server.Url("/版本.json"));
+    const std::wstring text = L"[Vantrel]\r\nlocal_path=" + root + L"\r\nversion_url=" + url + L"\r\n";
+    std::string bytes = "\xFF\xFE";
+    bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+    WriteFileBytes(launcherDir + L"\\setting.ini", bytes);
+    auto r = Run();
+    EXPECT_EQ(r[L"result"], L"-10000");
+    EXPECT_EQ(r[L"errorDetail"], url);
+    EXPECT_EQ(server.Requests("/version.json"), 0);
+}
+
+TEST_F(UpdateWorkerTest, RunningGameRefusesBeforeAnythingHappens) {
+    TempDir elsewhere;
+    CopyFileW(HelperProgram(L"sleeper.exe").c_str(), (elsewhere / L"Vantrel.exe").c_str(), FALSE);
+    ChildProcess running(elsewhere / L"Vantrel.exe", L"60000");
+    ASSERT_TRUE(running.Started());
+    ServeManifest(1);
+    auto r = Run();
+    EXPECT_EQ(r[L"result"], L"-10004");
+    EXPECT_EQ(r[L"progress"], L"0");
+    EXPECT_FALSE(Exists(root));
+    EXPECT_EQ(server.Requests("/version.json"), 0);
+}
+
+TEST_F(UpdateWorkerTest, FreeSpaceOnC) {
+    ServeManifest(1);
+    ServePackage(L"game-v1.7z");
+    struct Case { const wchar_t* arguments; const wchar_t* result; };
+    const Case cases[] = {
+        {L"--free-bytes=524288000", L"-10005"},   // 500 MiB
+        {L"--free-bytes=1073741823", L"-10005"},  // one byte short
+        {L"--free-bytes=1073741824", L"0"},
+        {L"--free-bytes=0", L"0"},                // exactly 0 passes
+        {L"--free-query-fails", L"0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.arguments));
+        ForceRemoveTree(root);
+        auto r = Run(c.arguments);
+        EXPECT_EQ(r[L"result"], c.result);
+        if (std::wstring(c.result) != L"0") {
+            EXPECT_FALSE(Exists(root + L"\\temp"));
+        }
+    }
+}
+
+TEST_F(UpdateWorkerTest, RealFreeSpaceOfThisMachinePasses) {
+    ServeManifest(1);
+    ServePackage(L"game-v1.7z");
+    ULARGE_INTEGER available;
+    ASSERT_TRUE(GetDiskFreeSpaceExA("C:\\", &available, nullptr, nullptr));
+    auto r = Run();
+    EXPECT_EQ(r[L"result"], available.QuadPart >= (1ull << 30) ? L"0" : L"-10005");
+}
