@@ -110,7 +110,12 @@ public:
     ~Library() { if (m_h) FreeLibrary(m_h); }
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
-    FARPROC Proc(const char* name) const { return m_h ? GetProcAddress(m_h, name) : nullptr; }
+    // An exported function, as the caller's function type.
+    template <typename Fn>
+    Fn Proc(const char* name) const {
+        FARPROC proc = m_h ? GetProcAddress(m_h, name) : nullptr;
+        return reinterpret_cast<Fn>(reinterpret_cast<void*>(proc));
+    }
 
 private:
     HMODULE m_h;

@@ -13,7 +13,7 @@ packages=(
   cmake ninja-build make dpkg-dev
   wine wine64 xvfb x11-utils
   7zip googletest
-  python3 python3-pil imagemagick fonts-wqy-microhei
+  python3 python3-pil imagemagick fonts-wqy-microhei fonts-dejavu-core
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -1,0 +1,101 @@
+#include "framework/Wnd.h"
+
+#include <windowsx.h>
+
+namespace {
+const wchar_t kObjectProperty[] = L"QuenbyFrameworkObject";
+}
+
+CWnd::~CWnd() {
+    // An object that goes takes its window with it.
+    if (m_hWnd && IsWindow(m_hWnd)) ::DestroyWindow(m_hWnd);
+    Detach();
+}
+
+CWnd* CWnd::FromHandle(HWND hwnd) {
+    return hwnd ? static_cast<CWnd*>(GetPropW(hwnd, kObjectProperty)) : nullptr;
+}
+
+void CWnd::Attach(HWND hwnd) {
+    m_hWnd = hwnd;
+    SetPropW(hwnd, kObjectProperty, this);
+    m_originalProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(StaticWindowProc)));
+}
+
+void CWnd::Detach() {
+    if (!m_hWnd) return;
+    if (IsWindow(m_hWnd)) {
+        RemovePropW(m_hWnd, kObjectProperty);
+        if (m_originalProc)
+            SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_originalProc));
+    }
+    m_hWnd = nullptr;
+}
+
+BOOL CWnd::DestroyWindow() {
+    if (!m_hWnd) return FALSE;
+    return ::DestroyWindow(m_hWnd);
+}
+
+BOOL CWnd::ModifyStyle(DWORD remove, DWORD add, UINT flags) {
+    DWORD style = GetStyle();
+    DWORD changed = (style & ~remove) | add;
+    if (changed == style) return FALSE;
+    SetWindowLongPtrW(m_hWnd, GWL_STYLE, LONG_PTR(changed));
+    if (flags) ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | flags);
+    return TRUE;
+}
+
+BOOL CWnd::ModifyStyleEx(DWORD remove, DWORD add, UINT flags) {
+    DWORD style = GetExStyle();
+    DWORD changed = (style & ~remove) | add;
+    if (changed == style) return FALSE;
+    SetWindowLongPtrW(m_hWnd, GWL_EXSTYLE, LONG_PTR(changed));
+    if (flags) ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | flags);
+    return TRUE;
+}
+
+LRESULT CWnd::Default() {
+    return CallWindowProcW(m_originalProc, m_hWnd, m_current.message, m_current.wParam,
+                           m_current.lParam);
+}
+
+LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE: return OnCreate(reinterpret_cast<LPCREATESTRUCTW>(lParam));
+    case WM_MOVE: OnMove(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)); return 0;
+    case WM_SIZE: OnSize(UINT(wParam), LOWORD(lParam), HIWORD(lParam)); return 0;
+    case WM_TIMER: OnTimer(wParam); return 0;
+    case WM_SYSCOMMAND: OnSysCommand(UINT(wParam), lParam); return 0;
+    case WM_LBUTTONDOWN:
+        OnLButtonDown(UINT(wParam), POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+        return 0;
+    case WM_ERASEBKGND: return OnEraseBkgnd(reinterpret_cast<HDC>(wParam));
+    case WM_GETMINMAXINFO: OnGetMinMaxInfo(reinterpret_cast<MINMAXINFO*>(lParam)); return 0;
+    case WM_CTLCOLORDLG:
+        return reinterpret_cast<LRESULT>(
+            OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), CTLCOLOR_DLG));
+    case WM_CTLCOLORSTATIC:
+        return reinterpret_cast<LRESULT>(
+            OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), CTLCOLOR_STATIC));
+    case WM_PAINT: OnPaint(); return 0;
+    default: return Default();
+    }
+}
+
+LRESULT CALLBACK CWnd::StaticWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    CWnd* self = FromHandle(hwnd);
+    if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
+    WNDPROC original = self->m_originalProc;
+    if (message == WM_NCDESTROY) {
+        // The window is going: hand it back to its own procedure and forget it.
+        self->Detach();
+        return CallWindowProcW(original, hwnd, message, wParam, lParam);
+    }
+    const CurrentMessage saved = self->m_current;  // messages nest (SendMessage inside a handler)
+    self->m_current = CurrentMessage{message, wParam, lParam};
+    LRESULT result = self->WindowProc(message, wParam, lParam);
+    self->m_current = saved;
+    return result;
+}

@@ -1,0 +1,54 @@
+#include "ui/MyStandardDlg.h"
+
+#include "platform/ScopedWin.h"
+#include "res/resource.h"
+#include "ui/PngResource.h"
+#include "ui/ProgressGeometry.h"
+
+CMyStandardDlg::CMyStandardDlg(CWnd* parent)
+    : CStandardDialog(IDD_OVERLAY, parent), m_pBarImage(LoadPngResource(IDB_PROGRESS_BAR)) {}
+
+CMyStandardDlg::~CMyStandardDlg() {
+    delete m_pBarImage;
+    m_pBarImage = nullptr;
+}
+
+void CMyStandardDlg::DrawProgress(int progress, const wchar_t* text) {
+    if (!m_hWnd || !m_pBarImage) return;
+    const int imageWidth = int(m_pBarImage->GetWidth());
+    const int imageHeight = int(m_pBarImage->GetHeight());
+    if (imageWidth <= 0 || imageHeight <= 0) return;  // the image did not load
+
+    scoped::WindowDC windowDC(m_hWnd);
+    Gdiplus::Graphics window(windowDC.Get());
+    RECT client;
+    GetClientRect(&client);
+    const BarGeometry bar = ComputeBarGeometry(client.right - client.left, client.bottom - client.top,
+                                               imageWidth, imageHeight);
+    if (bar.width <= 0 || bar.height <= 0) return;
+
+    // The whole bar is composed off-screen and reaches the window in one draw.
+    Gdiplus::Bitmap offscreen(bar.width, bar.height, PixelFormat32bppARGB);
+    {
+        Gdiplus::Graphics canvas(&offscreen);
+        canvas.Clear(Gdiplus::Color(0, 0, 0, 0));
+        canvas.DrawImage(m_pBarImage, Gdiplus::Rect(0, 0, bar.width, bar.height));
+
+        Gdiplus::SolidBrush fill(Gdiplus::Color(0xFF, 0xFD, 0xC2, 0x42));
+        canvas.FillRectangle(&fill, bar.margin, bar.margin, FillWidth(bar, progress),
+                             bar.height - 2 * bar.margin);
+
+        Gdiplus::FontFamily family(L"微软雅黑");
+        Gdiplus::Font font(&family, bar.fontSize, Gdiplus::FontStyleBold, Gdiplus::UnitPixel);
+        if (font.IsAvailable() && text && *text) {  // no fallback font: no text without it
+            Gdiplus::StringFormat format(0, LANG_NEUTRAL);
+            format.SetAlignment(Gdiplus::StringAlignmentCenter);
+            format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
+            Gdiplus::SolidBrush black(Gdiplus::Color(0xFF, 0, 0, 0));
+            canvas.DrawString(text, -1, &font,
+                              Gdiplus::RectF(0.0f, 0.0f, float(bar.width), float(bar.height)),
+                              &format, &black);
+        }
+    }
+    window.DrawImage(&offscreen, bar.x, bar.y, bar.width, bar.height);
+}
