@@ -1,0 +1,64 @@
+#include "install/Shortcuts.h"
+
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <cstdlib>
+
+#include "install/UninstallEntry.h"
+#include "platform/ScopedWin.h"
+#include "update/Settings.h"
+
+namespace {
+const std::wstring kShortcutName = std::wstring(names::kDisplayTitle) + L".lnk";
+}
+
+std::wstring LauncherCopyPath(const std::wstring& installRoot) {
+    return installRoot + L"\\" + names::kLauncherExe;
+}
+
+bool DesktopShortcutPath(std::wstring& path) {
+    wchar_t desktop[MAX_PATH] = {};
+    if (SHGetFolderPathW(nullptr, CSIDL_DESKTOP, nullptr, SHGFP_TYPE_CURRENT, desktop) != S_OK)
+        return false;
+    path = std::wstring(desktop) + L"\\" + kShortcutName;
+    return true;
+}
+
+bool StartMenuShortcutPath(std::wstring& path) {
+    const wchar_t* programData = _wgetenv(L"PROGRAMDATA");
+    if (!programData || !*programData) return false;
+    path = std::wstring(programData) + L"\\Microsoft\\Windows\\Start Menu\\Programs\\" + kShortcutName;
+    return true;
+}
+
+void RegisterInstallation(const std::wstring& installRoot) {
+    wchar_t ownPath[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, ownPath, MAX_PATH);
+    const std::wstring copy = LauncherCopyPath(installRoot);
+
+    if (copy != ownPath) {  // code unit by code unit: another letter case is another path
+        CopyFileW(ownPath, copy.c_str(), FALSE);
+        std::wstring link;
+        if (DesktopShortcutPath(link)) CreateShortcut(copy, link);
+        if (StartMenuShortcutPath(link)) CreateShortcut(copy, link);
+    }
+    WriteUninstallEntry(installRoot, copy);
+}
+
+HRESULT CreateShortcut(const std::wstring& target, const std::wstring& linkPath) {
+    scoped::ComInit com;
+    if (FAILED(com.Result())) return com.Result();
+
+    scoped::ComPtr<IShellLinkW> link;
+    HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                  link.OutVoid());
+    if (FAILED(hr)) return hr;
+    link->SetPath(target.c_str());
+    link->SetDescription(nullptr);
+
+    scoped::ComPtr<IPersistFile> file;
+    hr = link->QueryInterface(IID_IPersistFile, file.OutVoid());
+    if (FAILED(hr)) return hr;
+    return file->Save(linkPath.c_str(), TRUE);
+}

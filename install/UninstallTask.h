@@ -1,0 +1,29 @@
+// The uninstall worker: removes the registry entry, the game folder and the shortcuts, and has
+// the launcher's own file deleted once the launcher has ended.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "update/UpdateTask.h"
+
+struct UninstallTask {
+    AtomicInt progress{0};  // 5000 game folder gone, 9999 shortcuts gone, PROGRESS_FULL done
+    AtomicInt result{0};    // 0, or LAUNCH_ERR_GAME_RUNNING
+    SharedText status;
+    HANDLE thread = nullptr;  // written and closed by the dialog only
+};
+
+// Thread entry: runs RunUninstall on the UninstallTask it is given; returns 0.
+DWORD WINAPI UninstallThreadProc(LPVOID parameter);
+
+void RunUninstall(UninstallTask& task);
+
+// The game folder to delete: the registered install location + "\game" (the registry entry is
+// deleted as soon as that was read), or the default install root's when there is no entry.
+std::wstring FindInstalledGameDir();
+
+// The parameters for the command interpreter that deletes path: "/c del "<path>" > nul". False
+// when they would not fit the 260-unit buffer (the self-deletion is then skipped).
+bool SelfDeletionParameters(const std::wstring& path, std::wstring& parameters);
