@@ -1,0 +1,60 @@
+#include "app/GantlowApp.h"
+
+#include <commctrl.h>
+
+#include "app/GantlowDlg.h"
+#include "platform/Process.h"
+#include "ui/Gdiplus.h"
+
+CGantlowApp theApp;
+
+namespace {
+ULONG_PTR g_gdiplusToken = 0;  // GDI+ runs until the process ends
+
+BOOL Refuse(const wchar_t* text) {
+    MessageBoxW(nullptr, text, L"提示", MB_OK);
+    PostMessageW(nullptr, WM_QUIT, WPARAM(-1), 0);
+    return FALSE;
+}
+}  // namespace
+
+bool IsSupportedSystem(const OSVERSIONINFOW& v) {
+    return v.dwPlatformId == VER_PLATFORM_WIN32_NT &&
+           (v.dwMajorVersion > 6 || (v.dwMajorVersion == 6 && v.dwMinorVersion >= 1));
+}
+
+std::wstring ExeFileNameOf(const std::wstring& modulePath) {
+    size_t separator = modulePath.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? modulePath : modulePath.substr(separator + 1);
+}
+
+CGantlowApp::CGantlowApp() { m_dwRestartManagerSupportFlags = AFX_RESTART_MANAGER_SUPPORT_RESTART; }
+
+BOOL CGantlowApp::InitInstance() {
+    Gdiplus::GdiplusStartupInput gdiplus;
+    Gdiplus::GdiplusStartup(&g_gdiplusToken, &gdiplus, nullptr);
+    g_strCommandLine = m_lpCmdLine ? m_lpCmdLine : L"";
+
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+    CWinApp::InitInstance();
+    SetRegistryKey(L"Larkvane.Gantlow");
+
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    GetVersionExW(&version);
+    if (!IsSupportedSystem(version)) return Refuse(L"请升级操作系统到Win7或以上，谢谢！");
+
+    wchar_t modulePath[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, modulePath, MAX_PATH);
+    if (IsProcessRunning(ExeFileNameOf(modulePath), GetCurrentProcessId()) &&
+        g_strCommandLine.find(L"-force") == std::wstring::npos)
+        return Refuse(L"当前进程实例已存在，请关闭后再运行！");
+
+    auto* dialog = new CGantlowDlg;
+    m_pMainWnd = dialog;
+    dialog->DoModal();
+    m_pMainWnd = nullptr;
+    delete dialog;
+    return FALSE;
+}

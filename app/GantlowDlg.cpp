@@ -1,0 +1,124 @@
+#include "app/GantlowDlg.h"
+
+#include <cstdlib>
+#include <vector>
+
+#include "app/Messages.h"
+#include "install/Shortcuts.h"
+#include "res/resource.h"
+#include "update/UpdateWorker.h"
+
+std::wstring g_strCommandLine;
+bool g_bRefreshStarted = false;
+
+bool ShouldComplete(bool updateMode, bool finished, ULONGLONG elapsedMs) {
+    return finished && (!updateMode || elapsedMs > MIN_UPDATE_DISPLAY_MS);
+}
+
+bool IsUninstallMode(const std::wstring& commandLine) {
+    return commandLine.find(L"-uninstall") != std::wstring::npos;
+}
+
+CGantlowDlg::CGantlowDlg() : CTranslucentDialog(IDD_LAUNCHER, IDB_SPLASH, nullptr) {}
+
+CGantlowDlg::~CGantlowDlg() {
+    // A worker that still runs keeps its record until the process ends (see ReleaseTaskRecord).
+    ReleaseTaskRecord(m_pUpdateTask);
+    m_pUpdateTask = nullptr;
+    ReleaseTaskRecord(m_pUninstallTask);
+    m_pUninstallTask = nullptr;
+}
+
+CStandardDialog* CGantlowDlg::CreateStandardDialog() { return new CMyStandardDlg(this); }
+
+BOOL CGantlowDlg::OnInitDialog() {
+    CTranslucentDialog::OnInitDialog();
+    m_ullStartTick = GetTickCount64();
+    if (IsUninstallMode(g_strCommandLine)) {
+        m_pUninstallTask = new UninstallTask;
+        StartTaskThread(*m_pUninstallTask, UninstallThreadProc);
+    } else {
+        m_pUpdateTask = new UpdateTask;
+        StartTaskThread(*m_pUpdateTask, UpdateThreadProc);
+    }
+    SetTimer(REFRESH_TIMER_ID, 30);
+    return TRUE;
+}
+
+void CGantlowDlg::OnDialogMoved() {
+    if (!g_bRefreshStarted) SetTimer(REFRESH_TIMER_ID, 40);
+    OnTimer(REFRESH_TIMER_ID);  // a move repaints the bar at once
+}
+
+void CGantlowDlg::OnTimer(UINT_PTR id) {
+    if (id == REFRESH_TIMER_ID) {
+        g_bRefreshStarted = true;
+        if (m_pUpdateTask) {
+            m_nProgress = CombinedProgress(*m_pUpdateTask);
+            m_strStatus = m_pUpdateTask->status.Get();
+        } else if (m_pUninstallTask) {
+            m_nProgress = m_pUninstallTask->progress.load();
+            m_strStatus = m_pUninstallTask->status.Get();
+        }
+        if (Overlay() && Overlay()->GetSafeHwnd()) Overlay()->DrawProgress(m_nProgress, m_strStatus.c_str());
+
+        // Once completion has begun (its message box may be open), nothing completes again.
+        const ULONGLONG elapsed = GetTickCount64() - m_ullStartTick;
+        if (!m_bCompleting && m_pUpdateTask &&
+            ShouldComplete(true, IsTaskFinished(*m_pUpdateTask), elapsed))
+            FinishUpdate();
+        else if (!m_bCompleting && m_pUninstallTask &&
+                 ShouldComplete(false, IsTaskFinished(*m_pUninstallTask), elapsed))
+            FinishUninstall();
+    }
+    CTranslucentDialog::OnTimer(id);
+}
+
+void CGantlowDlg::ShowError(const std::wstring& text) {
+    if (Overlay()) Overlay()->EnableWindow(FALSE);
+    MessageBox(text.c_str(), L"错误", MB_OK);
+}
+
+void CGantlowDlg::FinishUpdate() {
+    m_bCompleting = true;
+    KillTimer(REFRESH_TIMER_ID);
+    const int32_t result = m_pUpdateTask->result.load();
+    const std::wstring detail = m_pUpdateTask->errorDetail.Get();
+    if (result != 0) {
+        ShowError(UpdateFailureMessage(result, m_pUpdateTask->unpackError.load(), detail));
+    } else {
+        RegisterInstallation(m_pUpdateTask->installRoot.Get());
+        ReStartApp(m_pUpdateTask->gameExePath.Get());
+    }
+    QuitLauncher(result);
+}
+
+void CGantlowDlg::FinishUninstall() {
+    m_bCompleting = true;
+    KillTimer(REFRESH_TIMER_ID);
+    const int32_t result = m_pUninstallTask->result.load();
+    if (result != 0) ShowError(UninstallFailureMessage(result));
+    QuitLauncher(result);
+}
+
+void CGantlowDlg::ReStartApp(const std::wstring& gameExePath) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;  // 68 in the 32-bit launcher
+    PROCESS_INFORMATION process = {};
+    // The game gets exactly the launcher's own argument string, without a program name.
+    std::vector<wchar_t> commandLine(g_strCommandLine.begin(), g_strCommandLine.end());
+    commandLine.push_back(L'\0');
+    if (CreateProcessW(gameExePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       nullptr, &startup, &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return;
+    }
+    ShowError(GameStartFailureMessage(GetLastError(), gameExePath));
+}
+
+void CGantlowDlg::QuitLauncher(int32_t result) {
+    PostMessage(WM_QUIT, WPARAM(result), 0);
+    if (Overlay() && Overlay()->GetSafeHwnd()) Overlay()->PostMessage(WM_QUIT, WPARAM(result), 0);
+    exit(0);
+}
