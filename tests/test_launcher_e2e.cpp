@@ -1,0 +1,304 @@
+// The real launcher executable under Wine, driven as a player's machine would run it.
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+#include <shobjidl.h>
+#include <tlhelp32.h>
+
+#include "install/Shortcuts.h"
+#include "install/UninstallEntry.h"
+#include "platform/FileSystem.h"
+#include "tests/support/HttpServer.h"
+#include "tests/support/MessageBoxes.h"
+#include "tests/support/TestFiles.h"
+
+using namespace testing_support;
+
+namespace {
+
+std::wstring E2e(const std::wstring& name) { return ProgramDir() + L"e2e\\" + name; }
+
+void KillProcessesNamed(const std::wstring& name) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (name != entry.szExeFile || entry.th32ProcessID == GetCurrentProcessId()) continue;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (process) {
+            TerminateProcess(process, 1);
+            WaitForSingleObject(process, 5000);
+            CloseHandle(process);
+        }
+    }
+    CloseHandle(snapshot);
+}
+
+std::wstring Desktop() {
+    std::wstring p;
+    DesktopShortcutPath(p);
+    return p;
+}
+std::wstring StartMenu() {
+    std::wstring p;
+    StartMenuShortcutPath(p);
+    return p;
+}
+
+std::string Manifest(int version, const std::string& url) {
+    return "{\"ServerVersionCode\": " + std::to_string(version) + ", \"WinPackageURL\": \"" + url + "\"}";
+}
+
+// The launcher's own top-level window (the translucent one, which has no owner).
+HWND LauncherWindow(DWORD processId, DWORD timeoutMs) {
+    struct Search { DWORD pid; HWND found; } search{processId, nullptr};
+    ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (!search.found && GetTickCount64() < end) {
+        EnumWindows(
+            [](HWND w, LPARAM p) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(p);
+                DWORD pid = 0;
+                GetWindowThreadProcessId(w, &pid);
+                if (pid == s->pid && IsWindowVisible(w) && !GetWindow(w, GW_OWNER) &&
+                    (GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_LAYERED)) {
+                    s->found = w;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        if (!search.found) Sleep(50);
+    }
+    return search.found;
+}
+
+class LauncherTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    HttpServer server;
+    std::wstring download = dir / L"download";
+    std::wstring root = dir / L"Games\\Vantrel";
+    std::wstring launcher = download + L"\\QuenbySkirmora.exe";
+    std::wstring copy = root + L"\\QuenbySkirmora.exe";
+    std::wstring record = root + L"\\game\\launch-record.txt";
+
+    void SetUp() override {
+        Clean();
+        CreateDirectoryTree(download);
+        CreateDirectoryTree(dir / L"Games");
+        CopyFileW(E2e(L"QuenbySkirmora.exe").c_str(), launcher.c_str(), FALSE);
+        WriteSettings(download, server.Url("/version.json"));
+        server.RouteBody("/package.7z", ReadFileBytes(E2e(L"game-package.7z")));
+        server.RouteBody("/version.json", Manifest(1, server.Url("/package.7z")));
+    }
+    void TearDown() override { Clean(); }
+    void Clean() {
+        KillProcessesNamed(L"Vantrel.exe");
+        KillProcessesNamed(L"QuenbySkirmora.exe");
+        KillProcessesNamed(L"Other.exe");
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, UninstallKeyPath().c_str());
+        DeleteFileW(Desktop().c_str());
+        DeleteFileW(StartMenu().c_str());
+    }
+    void WriteSettings(const std::wstring& folder, const std::string& url, bool withRoot = true) {
+        std::string text = "[Vantrel]\r\n";
+        if (withRoot) text += "local_path=" + Narrow(root) + "\r\n";
+        WriteFileBytes(folder + L"\\setting.ini", text + "version_url=" + url + "\r\n");
+    }
+    // Runs the launcher, answers the one message box it shows (if expected) and waits for its end.
+    void ExpectMessage(const std::wstring& exe, const std::wstring& args, const std::wstring& caption,
+                       const std::wstring& text) {
+        ChildProcess child(exe, args);
+        ASSERT_TRUE(child.Started());
+        MessageBoxInfo box;
+        ASSERT_TRUE(WaitForMessageBox(box, 30000, child.Id())) << Narrow(text);
+        EXPECT_EQ(box.caption, caption);
+        EXPECT_EQ(box.text, text);
+        AnswerMessageBox(box, IDOK);
+        EXPECT_EQ(child.Wait(20000), 0u);
+    }
+    bool WaitFor(const std::wstring& path, DWORD timeoutMs) {
+        ULONGLONG end = GetTickCount64() + timeoutMs;
+        while (!Exists(path) && GetTickCount64() < end) Sleep(50);
+        return Exists(path);
+    }
+};
+
+std::wstring LinkTarget(const std::wstring& linkPath) {
+    CoInitialize(nullptr);
+    std::wstring target;
+    IShellLinkW* link = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(&link)))) {
+        IPersistFile* file = nullptr;
+        if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+            if (SUCCEEDED(file->Load(linkPath.c_str(), STGM_READ))) {
+                wchar_t path[MAX_PATH] = {};
+                link->GetPath(path, MAX_PATH, nullptr, 0);
+                target = path;
+            }
+            file->Release();
+        }
+        link->Release();
+    }
+    CoUninitialize();
+    return target;
+}
+
+}  // namespace
+
+TEST_F(LauncherTest, FreshInstallThenCurrentFromTheCopyThenUninstall) {
+    {
+        ChildProcess run(launcher, L"-demo \"two words\"");
+        ASSERT_TRUE(run.Started());
+        EXPECT_EQ(run.Wait(60000), 0u);
+    }
+    ASSERT_TRUE(WaitFor(record, 10000));
+    EXPECT_EQ(ReadFileBytes(record), "-demo \"two words\"");
+    EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(launcher));
+    EXPECT_EQ(LinkTarget(Desktop()), copy);
+    EXPECT_EQ(LinkTarget(StartMenu()), copy);
+    std::wstring value;
+    ASSERT_TRUE(ReadRegistryString(UninstallKeyPath(), L"UninstallString", value));
+    EXPECT_EQ(value, L"\"" + copy + L"\" -uninstall");
+    KillProcessesNamed(L"Vantrel.exe");
+
+    // From the copy: already current, only the game starts, and not before a second has passed.
+    WriteSettings(root, server.Url("/version.json"), false);
+    DeleteFileW(record.c_str());
+    const int packageRequests = server.Requests("/package.7z");
+    ULONGLONG start = GetTickCount64();
+    ChildProcess second(copy, L"second run");
+    ASSERT_TRUE(WaitFor(record, 30000));
+    ULONGLONG took = GetTickCount64() - start;
+    EXPECT_EQ(second.Wait(20000), 0u);
+    EXPECT_GT(took, 1000u);
+    EXPECT_EQ(ReadFileBytes(record), "second run");
+    EXPECT_EQ(server.Requests("/package.7z"), packageRequests);
+    KillProcessesNamed(L"Vantrel.exe");
+
+    // -uninstall from the copy.
+    ChildProcess uninstall(copy, L"-uninstall");
+    EXPECT_EQ(uninstall.Wait(30000), 0u);
+    EXPECT_FALSE(Exists(root + L"\\game"));
+    EXPECT_FALSE(Exists(Desktop()));
+    EXPECT_FALSE(Exists(StartMenu()));
+    EXPECT_FALSE(ReadRegistryString(UninstallKeyPath(), L"DisplayName", value));
+    for (int i = 0; i < 100 && Exists(copy); ++i) Sleep(100);
+    EXPECT_FALSE(Exists(copy));
+}
+
+TEST_F(LauncherTest, EachFailureIsReported) {
+    int deadPort;
+    {
+        HttpServer gone;
+        deadPort = gone.Port();
+    }
+    const std::string dead = "http://127.0.0.1:" + std::to_string(deadPort) + "/version.json";
+    server.RouteBody("/html.json", "<html>maintenance</html>");
+    server.RouteBody("/to-missing-package.json", Manifest(2, server.Url("/missing.7z")));
+    server.RouteBody("/to-page.json", Manifest(2, server.Url("/page.7z")));
+    server.RouteBody("/page.7z", "<html>not a package</html>");
+    struct Case { std::string url; std::wstring text; };
+    const Case cases[] = {
+        {dead, L"无法下载Version文件，请检查您的网络！\n" + Widen(dead)},
+        {server.Url("/missing.json"), L"无法下载Version文件，请检查您的网络！\n" + Widen(server.Url("/missing.json"))},
+        {server.Url("/html.json"), L"非法的Version文件，请重新尝试。谢谢！"},
+        {server.Url("/to-missing-package.json"),
+         L"无法下载安装包更新文件，请检查您的网络！\n" + Widen(server.Url("/missing.7z"))},
+        {server.Url("/to-page.json"), L"解压文件失败，错误码(17)，请重新尝试。谢谢！"},
+    };
+    // An installed game that a failed download must leave alone.
+    CreateDirectoryTree(root + L"\\game");
+    WriteFileBytes(root + L"\\game\\version.json", Manifest(1, "http://x/old.7z"));
+    WriteFileBytes(root + L"\\game\\saves.dat", "progress");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        WriteSettings(download, c.url);
+        ExpectMessage(launcher, L"", L"错误", c.text);
+        if (c.text.find(L"解压") == std::wstring::npos) {
+            EXPECT_EQ(ReadFileBytes(root + L"\\game\\saves.dat"), "progress");
+        }
+    }
+    EXPECT_FALSE(Exists(copy));  // nothing was registered
+
+    TempDir elsewhere;
+    CopyFileW(HelperProgram(L"sleeper.exe").c_str(), (elsewhere / L"Vantrel.exe").c_str(), FALSE);
+    ChildProcess game(elsewhere / L"Vantrel.exe", L"60000");
+    WriteSettings(download, server.Url("/version.json"));
+    ExpectMessage(launcher, L"", L"错误",
+                  L"当前游戏正在运行中，请到任务管理器中关闭Vantrel.exe进程后重新尝试。谢谢！");
+}
+
+TEST_F(LauncherTest, OperatingSystemGate) {
+    struct Case { const wchar_t* version; bool refused; };
+    const Case cases[] = {{L"winxp", true}, {L"vista", true}, {L"win7", false}, {L"win10", false}};
+    WriteSettings(download, "http://127.0.0.1:1/unreachable.json");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.version));
+        HKEY wine;
+        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &wine, nullptr);
+        RegSetValueExW(wine, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(c.version),
+                       DWORD((wcslen(c.version) + 1) * 2));
+        RegCloseKey(wine);
+        if (c.refused)
+            ExpectMessage(launcher, L"", L"提示", L"请升级操作系统到Win7或以上，谢谢！");
+        else
+            ExpectMessage(launcher, L"", L"错误",
+                          L"无法下载Version文件，请检查您的网络！\nhttp://127.0.0.1:1/unreachable.json");
+    }
+    HKEY wine;
+    RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Wine", 0, KEY_ALL_ACCESS, &wine);
+    RegDeleteValueW(wine, L"Version");
+    RegCloseKey(wine);
+}
+
+TEST_F(LauncherTest, SecondInstanceIsRefusedUnlessForced) {
+    server.Route("/stall.json", [this](SOCKET client) {
+        HttpServer::Send(client, HttpServer::Head(200, "Content-Length: 100\r\n") + "{");
+        for (int i = 0; i < 400 && !server.Stopping(); ++i) Sleep(50);
+    });
+    WriteSettings(download, server.Url("/stall.json"));
+    ChildProcess first(launcher, L"");
+    ASSERT_TRUE(LauncherWindow(first.Id(), 20000));
+
+    TempDir other;
+    CopyFileW(launcher.c_str(), (other / L"QuenbySkirmora.exe").c_str(), FALSE);
+    WriteSettings(other.Path(), server.Url("/stall.json"));
+    ExpectMessage(other / L"QuenbySkirmora.exe", L"", L"提示", L"当前进程实例已存在，请关闭后再运行！");
+
+    ChildProcess forced(other / L"QuenbySkirmora.exe", L"x-forced");
+    EXPECT_TRUE(LauncherWindow(forced.Id(), 20000));
+    MessageBoxInfo box;
+    EXPECT_FALSE(WaitForMessageBox(box, 1000, forced.Id()));
+
+    CopyFileW(launcher.c_str(), (other / L"Other.exe").c_str(), FALSE);
+    ChildProcess renamed(other / L"Other.exe", L"");
+    EXPECT_TRUE(LauncherWindow(renamed.Id(), 20000));
+    EXPECT_FALSE(WaitForMessageBox(box, 1000, renamed.Id()));
+}
+
+TEST_F(LauncherTest, ClosingTheSplashAsksFirst) {
+    server.Route("/stall.json", [this](SOCKET client) {
+        HttpServer::Send(client, HttpServer::Head(200, "Content-Length: 100\r\n") + "{");
+        for (int i = 0; i < 400 && !server.Stopping(); ++i) Sleep(50);
+    });
+    WriteSettings(download, server.Url("/stall.json"));
+    ChildProcess run(launcher, L"");
+    HWND window = LauncherWindow(run.Id(), 20000);
+    ASSERT_TRUE(window);
+
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);  // what Alt+F4 sends
+    MessageBoxInfo box;
+    ASSERT_TRUE(WaitForMessageBox(box, 20000, run.Id()));
+    EXPECT_EQ(box.caption, L"提示");
+    EXPECT_EQ(box.text, L"确定要退出吗？");
+    AnswerMessageBox(box, IDCANCEL);
+    EXPECT_EQ(run.Wait(1500), DWORD(STILL_ACTIVE));
+    EXPECT_TRUE(IsWindowVisible(window));
+
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    ASSERT_TRUE(WaitForMessageBox(box, 20000, run.Id()));
+    AnswerMessageBox(box, IDOK);
+    EXPECT_EQ(run.Wait(20000), 0u);
+}
