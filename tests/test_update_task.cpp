@@ -15,7 +15,7 @@ TEST(CombinedProgress, WeightsAndTruncation) {
         {0, 10000, 10000, 10000, 10000},
         {0, 10000, 5000, 0, 5000},
         {0, 9, 1, 9, 0},       // each quotient truncated on its own
-        {0, 19, 2, 19, 2},  // 1 + 0 + 1
+        {0, 19, 1, 19, 2},  // 1 + 0 + 1
         {10000, 0, 0, 0, 10000},  // success shows full whatever the stages say
         {10000, 3, 4, 5, 10000},
     };
