@@ -226,6 +226,21 @@ TEST_F(SplashTest, BarFollowsAnotherClientSize) {
     EXPECT_FALSE(Near(shot.At(bar.X(0), bar.Y(-1)), kBlack, 0) && Near(shot.At(bar.X(0), bar.Y(0)), kWhite, 0));
 }
 
+TEST_F(SplashTest, WipedOverlayIsDrawnAgainWithUnchangedValues) {
+    CMyStandardDlg* overlay = dialog.Overlay();
+    Draw(5000, L"");
+    ScreenBar bar = BarOf(overlay);
+    InvalidateRect(overlay->GetSafeHwnd(), nullptr, TRUE);  // as when the window is uncovered
+    PumpMessages(200);
+    {
+        Screenshot wiped;
+        EXPECT_FALSE(Near(wiped.At(bar.X(bar.g.margin), bar.Y(bar.g.margin)), kAmber, 40));
+    }
+    Draw(5000, L"");
+    Screenshot again;
+    EXPECT_TRUE(Near(again.At(bar.X(bar.g.margin), bar.Y(bar.g.margin)), kAmber, 12));
+}
+
 TEST(SplashExitQuestion, CancelKeepsBothWindowsAndOkEndsTheModalLoop) {
     ProbeDialog dialog;
     struct Seen {

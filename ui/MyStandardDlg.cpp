@@ -8,6 +8,11 @@
 CMyStandardDlg::CMyStandardDlg(CWnd* parent)
     : CStandardDialog(IDD_OVERLAY, parent), m_pBarImage(LoadPngResource(IDB_PROGRESS_BAR)) {}
 
+void CMyStandardDlg::OnPaint() {
+    m_bBarWiped = true;  // the system erased the window to the key colour
+    CStandardDialog::OnPaint();
+}
+
 CMyStandardDlg::~CMyStandardDlg() {
     delete m_pBarImage;
     m_pBarImage = nullptr;
@@ -19,10 +24,21 @@ void CMyStandardDlg::DrawProgress(int progress, const wchar_t* text) {
     const int imageHeight = int(m_pBarImage->GetHeight());
     if (imageWidth <= 0 || imageHeight <= 0) return;  // the image did not load
 
-    scoped::WindowDC windowDC(m_hWnd);
-    Gdiplus::Graphics window(windowDC.Get());
     RECT client;
     GetClientRect(&client);
+    // The same picture again would change nothing on the screen: only a new progress, text or
+    // size, or a repaint that wiped the bar, draws.
+    const std::wstring newText = text ? text : L"";
+    if (!m_bBarWiped && progress == m_nLastProgress && newText == m_strLastText &&
+        EqualRect(&client, &m_rcLastClient))
+        return;
+    m_bBarWiped = false;
+    m_nLastProgress = progress;
+    m_strLastText = newText;
+    m_rcLastClient = client;
+
+    scoped::WindowDC windowDC(m_hWnd);
+    Gdiplus::Graphics window(windowDC.Get());
     const BarGeometry bar = ComputeBarGeometry(client.right - client.left, client.bottom - client.top,
                                                imageWidth, imageHeight);
     if (bar.width <= 0 || bar.height <= 0) return;
@@ -31,7 +47,9 @@ void CMyStandardDlg::DrawProgress(int progress, const wchar_t* text) {
     Gdiplus::Bitmap offscreen(bar.width, bar.height, PixelFormat32bppARGB);
     {
         Gdiplus::Graphics canvas(&offscreen);
-        canvas.Clear(Gdiplus::Color(0, 0, 0, 0));
+        // The bar image is a frame around a plain interior: nearest-neighbour scaling keeps the
+        // frame crisp and costs a fraction of the default filter.
+        canvas.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
         canvas.DrawImage(m_pBarImage, Gdiplus::Rect(0, 0, bar.width, bar.height));
 
         Gdiplus::SolidBrush fill(Gdiplus::Color(0xFF, 0xFD, 0xC2, 0x42));
@@ -50,5 +68,8 @@ void CMyStandardDlg::DrawProgress(int progress, const wchar_t* text) {
                               &format, &black);
         }
     }
+    // The composed bar is opaque: copied, not blended, onto the window.
+    window.SetCompositingMode(Gdiplus::CompositingModeSourceCopy);
+    window.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
     window.DrawImage(&offscreen, bar.x, bar.y, bar.width, bar.height);
 }
