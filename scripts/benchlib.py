@@ -35,13 +35,34 @@ def prepare(targets):
     env = wine_env()
     sh(["bash", "-c", f'. "{REPO}/scripts/common.sh"; export QUENBY_WINE_ROOT="{WINE_ROOT}"; '
         f'. "{REPO}/scripts/wine-env.sh"; wine_prepare_prefix'])
+    if not env.get("DISPLAY"):
+        start_display(env)
     # A persistent server, so that every run pays the same start-up.
     subprocess.Popen(["wineserver", "-p"], env=env).wait()
     return env
 
 
+_xvfb = []
+
+
+def start_display(env):
+    n = 120
+    while os.path.exists(f"/tmp/.X{n}-lock") or os.path.exists(f"/tmp/.X11-unix/X{n}"):
+        n += 1
+    _xvfb.append(subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1600x1000x24", "-nolisten", "tcp"],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+    for _ in range(50):
+        if os.path.exists(f"/tmp/.X11-unix/X{n}"):
+            break
+        time.sleep(0.1)
+    env["DISPLAY"] = f":{n}"
+
+
 def stop_wine(env):
     subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
+    for proc in _xvfb:
+        proc.terminate()
+        proc.wait()
 
 
 def timed(cmd, env, cwd=None):

@@ -49,24 +49,29 @@ std::string Manifest(int version, const std::string& url) {
     return "{\"ServerVersionCode\": " + std::to_string(version) + ", \"WinPackageURL\": \"" + url + "\"}";
 }
 
+struct WindowSearch {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK VisitLauncherWindow(HWND w, LPARAM p) {
+    auto* s = reinterpret_cast<WindowSearch*>(p);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    if (pid == s->pid && IsWindowVisible(w) && !GetWindow(w, GW_OWNER) &&
+        (GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_LAYERED)) {
+        s->found = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // The launcher's own top-level window (the translucent one, which has no owner).
 HWND LauncherWindow(DWORD processId, DWORD timeoutMs) {
-    struct Search { DWORD pid; HWND found; } search{processId, nullptr};
+    WindowSearch search{processId, nullptr};
     ULONGLONG end = GetTickCount64() + timeoutMs;
     while (!search.found && GetTickCount64() < end) {
-        EnumWindows(
-            [](HWND w, LPARAM p) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(p);
-                DWORD pid = 0;
-                GetWindowThreadProcessId(w, &pid);
-                if (pid == s->pid && IsWindowVisible(w) && !GetWindow(w, GW_OWNER) &&
-                    (GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_LAYERED)) {
-                    s->found = w;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
+        EnumWindows(VisitLauncherWindow, reinterpret_cast<LPARAM>(&search));
         if (!search.found) Sleep(50);
     }
     return search.found;

@@ -1,0 +1,76 @@
+"""The whole update against its parts.
+
+    /usr/bin/python3 scripts/bench_update.py [--runs N]
+
+Times, under the same Wine and from the same loopback server in one run: a full update of the
+~200 MiB package (the worker run from a launcher folder of its own), the already-current course,
+and the package's download and extraction alone; prints the ratio of the full update to the sum
+of the two parts.
+"""
+import argparse
+import os
+import shutil
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import benchdata  # noqa: E402
+from benchlib import BUILD, FileServer, median, prepare, stop_wine, timed, winpath  # noqa: E402
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--runs", type=int, default=3)
+    a = p.parse_args()
+    env = prepare(["benchmarks", "update_runner"])
+    archive, _ = benchdata.package("lzma2")
+    work = os.path.join(benchdata.DATA, "update")
+    shutil.rmtree(work, ignore_errors=True)
+    launcher_dir = os.path.join(work, "download")
+    root = os.path.join(work, "root")
+    os.makedirs(launcher_dir)
+    runner = os.path.join(launcher_dir, "runner.exe")
+    shutil.copy(os.path.join(BUILD, "tests", "update_runner.exe"), runner)
+    cdn = os.path.join(work, "cdn")
+    os.makedirs(cdn)
+    os.link(archive, os.path.join(cdn, "package.7z"))
+    full, current, download, extract = [], [], [], []
+    try:
+        with FileServer(cdn) as server:
+            with open(os.path.join(cdn, "version.json"), "w") as f:
+                f.write('{"ServerVersionCode": 1, "WinPackageURL": "%s"}' % server.url("package.7z"))
+            with open(os.path.join(launcher_dir, "setting.ini"), "w") as f:
+                f.write("[Vantrel]\r\nlocal_path=%s\r\nversion_url=%s\r\n" % (winpath(root), server.url("version.json")))
+            out = winpath(os.path.join(work, "out.txt"))
+            for _ in range(a.runs):
+                shutil.rmtree(root, ignore_errors=True)
+                t, _, rc = timed(["wine", runner, out], env)
+                assert rc == 0 and "result=0" in open(os.path.join(work, "out.txt")).read()
+                full.append(t)
+                t, _, rc = timed(["wine", runner, out], env)
+                assert rc == 0 and "packageProgress=0" in open(os.path.join(work, "out.txt")).read()
+                current.append(t)
+                t, _, rc = timed(["wine", os.path.join(BUILD, "bench", "download_bench.exe"),
+                                  server.url("package.7z"), winpath(os.path.join(work, "dl.7z"))], env)
+                assert rc == 0
+                download.append(t)
+                dest = os.path.join(work, "x")
+                shutil.rmtree(dest, ignore_errors=True)
+                os.makedirs(dest)
+                t, _, rc = timed(["wine", os.path.join(BUILD, "bench", "extract_bench.exe"),
+                                  winpath(os.path.join(work, "dl.7z")), winpath(dest) + "\\"], env)
+                assert rc == 0
+                extract.append(t)
+    finally:
+        stop_wine(env)
+        shutil.rmtree(work, ignore_errors=True)
+    f, c, d, x = median(full), median(current), median(download), median(extract)
+    size = os.path.getsize(archive) / (1 << 20)
+    print(f"package {size:.0f} MiB packed, medians of {a.runs} runs:")
+    print(f"  full update      {f:7.2f} s")
+    print(f"  already current  {c:7.2f} s")
+    print(f"  download alone   {d:7.2f} s   extraction alone {x:7.2f} s   sum {d + x:7.2f} s")
+    print(f"  full update / (download + extraction) = {f / (d + x):.3f}")
+
+
+if __name__ == "__main__":
+    main()
