@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/Process.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/TestFiles.h"
 
@@ -97,7 +98,8 @@ int wmain(int argc, wchar_t** argv) {
         const double start = now();
         ChildProcess run(copy, L"bench");
         bool splash = false;
-        while (!Exists(record) && now() - start < 30000) {
+        // The game's start: its process appears.
+        while (!IsProcessRunning(L"Vantrel.exe", 0) && now() - start < 30000) {
             if (!splash && SplashVisible(run.Id())) {
                 splash = true;
                 toSplash.push_back(now() - start);
@@ -106,6 +108,7 @@ int wmain(int argc, wchar_t** argv) {
         }
         toGame.push_back(now() - start);
         run.Wait(10000);
+        for (int k = 0; k < 200 && !Exists(record); ++k) Sleep(50);  // let it come up before it goes
         KillGame();
     }
     printf("process start to splash on screen: median %.0f ms (%d runs)\n", Median(toSplash), runs);

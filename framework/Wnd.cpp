@@ -38,22 +38,26 @@ BOOL CWnd::DestroyWindow() {
     return ::DestroyWindow(m_hWnd);
 }
 
-BOOL CWnd::ModifyStyle(DWORD remove, DWORD add, UINT flags) {
-    DWORD style = GetStyle();
+namespace {
+// Changes one of the window's style words; the frame is recomputed only when flags ask for it.
+BOOL ModifyStyleWord(HWND hwnd, int index, DWORD remove, DWORD add, UINT flags) {
+    DWORD style = DWORD(GetWindowLongPtrW(hwnd, index));
     DWORD changed = (style & ~remove) | add;
     if (changed == style) return FALSE;
-    SetWindowLongPtrW(m_hWnd, GWL_STYLE, LONG_PTR(changed));
-    if (flags) ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | flags);
+    SetWindowLongPtrW(hwnd, index, LONG_PTR(changed));
+    if (flags)
+        ::SetWindowPos(hwnd, nullptr, 0, 0, 0, 0,
+                       SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | flags);
     return TRUE;
+}
+}  // namespace
+
+BOOL CWnd::ModifyStyle(DWORD remove, DWORD add, UINT flags) {
+    return ModifyStyleWord(m_hWnd, GWL_STYLE, remove, add, flags);
 }
 
 BOOL CWnd::ModifyStyleEx(DWORD remove, DWORD add, UINT flags) {
-    DWORD style = GetExStyle();
-    DWORD changed = (style & ~remove) | add;
-    if (changed == style) return FALSE;
-    SetWindowLongPtrW(m_hWnd, GWL_EXSTYLE, LONG_PTR(changed));
-    if (flags) ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | flags);
-    return TRUE;
+    return ModifyStyleWord(m_hWnd, GWL_EXSTYLE, remove, add, flags);
 }
 
 LRESULT CWnd::Default() {

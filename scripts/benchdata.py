@@ -21,7 +21,7 @@ def big_file(size_mib=256):
 
 def package_tree():
     """About 200 MiB: text-like compressible files and incompressible ones, in folders."""
-    root = os.path.join(DATA, "tree")
+    root = os.path.join(DATA, "game-tree")
     if os.path.exists(os.path.join(root, ".complete")):
         return root
     r = random.Random(11)
@@ -34,6 +34,8 @@ def package_tree():
             f.write(b" ".join(r.choice(words) for _ in range(900_000))[: 5 << 20])
         with open(os.path.join(folder, "media.bin"), "wb") as f:
             f.write(os.urandom(5 << 20))
+    with open(os.path.join(root, "Vantrel.exe"), "wb") as f:  # a game folder has its executable
+        f.write(b"MZ" + os.urandom(200_000))
     open(os.path.join(root, ".complete"), "w").close()
     return root
 
@@ -41,7 +43,7 @@ def package_tree():
 def package(kind):
     """kind: 'lzma2' or 'bcj2'. Returns (archive path, largest folder's unpacked bytes)."""
     tree = package_tree()
-    path = os.path.join(DATA, f"package-{kind}.7z")
+    path = os.path.join(DATA, f"game-package-{kind}.7z")
     if not os.path.exists(path):
         args = {"lzma2": ["-m0=LZMA2", "-mx=3"],
                 "bcj2": ["-m0=BCJ2", "-m1=LZMA:d24", "-m2=LZMA:d20", "-m3=LZMA:d20",

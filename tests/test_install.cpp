@@ -1,15 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
-#include <shobjidl.h>
 
 #include <map>
-#include <sstream>
 
 #include "install/Shortcuts.h"
 #include "install/UninstallEntry.h"
 #include "install/UninstallTask.h"
 #include "platform/FileSystem.h"
+#include "tests/support/Shell.h"
 #include "tests/support/TestFiles.h"
 
 using namespace testing_support;
@@ -48,38 +47,6 @@ std::map<std::wstring, Value> EntryValues() {
     return values;
 }
 
-std::wstring LinkTarget(const std::wstring& linkPath) {
-    CoInitialize(nullptr);
-    std::wstring target;
-    IShellLinkW* link = nullptr;
-    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                   reinterpret_cast<void**>(&link)))) {
-        IPersistFile* file = nullptr;
-        if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-            if (SUCCEEDED(file->Load(linkPath.c_str(), STGM_READ))) {
-                wchar_t path[MAX_PATH] = {};
-                link->GetPath(path, MAX_PATH, nullptr, 0);
-                target = path;
-            }
-            file->Release();
-        }
-        link->Release();
-    }
-    CoUninitialize();
-    return target;
-}
-
-std::wstring Desktop() {
-    std::wstring p;
-    DesktopShortcutPath(p);
-    return p;
-}
-std::wstring StartMenu() {
-    std::wstring p;
-    StartMenuShortcutPath(p);
-    return p;
-}
-
 // A launcher folder and an install root, and the registration and uninstall run from there.
 class InstallTest : public ::testing::Test {
 protected:
@@ -90,16 +57,16 @@ protected:
 
     void SetUp() override {
         RemoveEntry();
-        DeleteFileW(Desktop().c_str());
-        DeleteFileW(StartMenu().c_str());
+        DeleteFileW(DesktopShortcut().c_str());
+        DeleteFileW(StartMenuShortcut().c_str());
         CreateDirectoryTree(download);
         CreateDirectoryTree(root);
         CopyFileW(HelperProgram(L"install_runner.exe").c_str(), runner.c_str(), FALSE);
     }
     void TearDown() override {
         RemoveEntry();
-        DeleteFileW(Desktop().c_str());
-        DeleteFileW(StartMenu().c_str());
+        DeleteFileW(DesktopShortcut().c_str());
+        DeleteFileW(StartMenuShortcut().c_str());
     }
     DWORD Register(const std::wstring& exe, const std::wstring& extra = L"") {
         return RunProgram(exe, L"register \"" + root + L"\" " + extra);
@@ -108,13 +75,7 @@ protected:
         const std::wstring out = dir / L"uninstall.txt";
         DeleteFileW(out.c_str());
         EXPECT_EQ(RunProgram(exe, L"uninstall \"" + out + L"\" " + extra), 0u);
-        std::map<std::wstring, std::wstring> values;
-        std::wistringstream lines(Widen(ReadFileBytes(out)));
-        for (std::wstring line; std::getline(lines, line);) {
-            size_t eq = line.find(L'=');
-            if (eq != std::wstring::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-        }
-        return values;
+        return ParseKeyValues(Widen(ReadFileBytes(out)));
     }
 };
 
@@ -203,8 +164,8 @@ TEST_F(InstallTest, RegistrationFromADownloadFolder) {
     ASSERT_EQ(Register(runner), 0u);
     const std::wstring copy = root + L"\\QuenbySkirmora.exe";
     EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(runner));
-    EXPECT_EQ(LinkTarget(Desktop()), copy);
-    EXPECT_EQ(LinkTarget(StartMenu()), copy);
+    EXPECT_EQ(LinkTarget(DesktopShortcut()), copy);
+    EXPECT_EQ(LinkTarget(StartMenuShortcut()), copy);
     auto values = EntryValues();
     EXPECT_EQ(values[L"DisplayIcon"].text, copy);
     EXPECT_EQ(values[L"InstallLocation"].text, root);
@@ -215,15 +176,15 @@ TEST_F(InstallTest, RegistrationFromTheCopyItselfCopiesAndLinksNothing) {
     const std::wstring copy = root + L"\\QuenbySkirmora.exe";
     CopyFileW(runner.c_str(), copy.c_str(), FALSE);
     ASSERT_EQ(Register(copy), 0u);
-    EXPECT_FALSE(Exists(Desktop()));
-    EXPECT_FALSE(Exists(StartMenu()));
+    EXPECT_FALSE(Exists(DesktopShortcut()));
+    EXPECT_FALSE(Exists(StartMenuShortcut()));
     EXPECT_EQ(EntryValues()[L"DisplayIcon"].text, copy);
 }
 
 TEST_F(InstallTest, WithoutProgramDataOnlyTheDesktopShortcut) {
     ASSERT_EQ(Register(runner, L"--unset-programdata"), 0u);
-    EXPECT_TRUE(Exists(Desktop()));
-    EXPECT_FALSE(Exists(StartMenu()));
+    EXPECT_TRUE(Exists(DesktopShortcut()));
+    EXPECT_FALSE(Exists(StartMenuShortcut()));
 }
 
 TEST_F(InstallTest, UninstallRemovesEntryGameAndShortcutsAndThenItsOwnFile) {
@@ -240,8 +201,8 @@ TEST_F(InstallTest, UninstallRemovesEntryGameAndShortcutsAndThenItsOwnFile) {
     EXPECT_EQ(r[L"statuses"], L"|正在卸载文件...|卸载完成");
     EXPECT_TRUE(EntryValues().empty());
     EXPECT_FALSE(Exists(root + L"\\game"));
-    EXPECT_FALSE(Exists(Desktop()));
-    EXPECT_FALSE(Exists(StartMenu()));
+    EXPECT_FALSE(Exists(DesktopShortcut()));
+    EXPECT_FALSE(Exists(StartMenuShortcut()));
     EXPECT_EQ(ReadFileBytes(root + L"\\player-notes.txt"), "keep");
     // The launcher's own file goes shortly after its process has ended.
     for (int i = 0; i < 100 && Exists(copy); ++i) Sleep(100);
@@ -278,7 +239,7 @@ TEST_F(InstallTest, UninstallRefusesWhileTheGameRuns) {
     EXPECT_EQ(r[L"status"], L"正在卸载文件...");
     EXPECT_EQ(EntryValues().size(), 7u);
     EXPECT_TRUE(Exists(root + L"\\game\\Vantrel.exe"));
-    EXPECT_TRUE(Exists(Desktop()));
+    EXPECT_TRUE(Exists(DesktopShortcut()));
     game.Kill();
 }
 

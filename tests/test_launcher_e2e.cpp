@@ -1,15 +1,11 @@
 // The real launcher executable under Wine, driven as a player's machine would run it.
 #include <gtest/gtest.h>
 
-#include <shlobj.h>
-#include <shobjidl.h>
-#include <tlhelp32.h>
-
-#include "install/Shortcuts.h"
 #include "install/UninstallEntry.h"
 #include "platform/FileSystem.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/MessageBoxes.h"
+#include "tests/support/Shell.h"
 #include "tests/support/TestFiles.h"
 
 using namespace testing_support;
@@ -17,33 +13,6 @@ using namespace testing_support;
 namespace {
 
 std::wstring E2e(const std::wstring& name) { return ProgramDir() + L"e2e\\" + name; }
-
-void KillProcessesNamed(const std::wstring& name) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        if (name != entry.szExeFile || entry.th32ProcessID == GetCurrentProcessId()) continue;
-        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
-        if (process) {
-            TerminateProcess(process, 1);
-            WaitForSingleObject(process, 5000);
-            CloseHandle(process);
-        }
-    }
-    CloseHandle(snapshot);
-}
-
-std::wstring Desktop() {
-    std::wstring p;
-    DesktopShortcutPath(p);
-    return p;
-}
-std::wstring StartMenu() {
-    std::wstring p;
-    StartMenuShortcutPath(p);
-    return p;
-}
 
 std::string Manifest(int version, const std::string& url) {
     return "{\"ServerVersionCode\": " + std::to_string(version) + ", \"WinPackageURL\": \"" + url + "\"}";
@@ -102,8 +71,8 @@ protected:
         KillProcessesNamed(L"QuenbySkirmora.exe");
         KillProcessesNamed(L"Other.exe");
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, UninstallKeyPath().c_str());
-        DeleteFileW(Desktop().c_str());
-        DeleteFileW(StartMenu().c_str());
+        DeleteFileW(DesktopShortcut().c_str());
+        DeleteFileW(StartMenuShortcut().c_str());
     }
     void WriteSettings(const std::wstring& folder, const std::string& url, bool withRoot = true) {
         std::string text = "[Vantrel]\r\n";
@@ -122,33 +91,19 @@ protected:
         AnswerMessageBox(box, IDOK);
         EXPECT_EQ(child.Wait(20000), 0u);
     }
+    // A manifest whose download starts and then stands still, so the launcher keeps running.
+    void RouteStalledManifest() {
+        server.Route("/stall.json", [this](SOCKET client) {
+            HttpServer::Send(client, HttpServer::Head(200, "Content-Length: 100\r\n") + "{");
+            for (int i = 0; i < 400 && !server.Stopping(); ++i) Sleep(50);
+        });
+    }
     bool WaitFor(const std::wstring& path, DWORD timeoutMs) {
         ULONGLONG end = GetTickCount64() + timeoutMs;
         while (!Exists(path) && GetTickCount64() < end) Sleep(50);
         return Exists(path);
     }
 };
-
-std::wstring LinkTarget(const std::wstring& linkPath) {
-    CoInitialize(nullptr);
-    std::wstring target;
-    IShellLinkW* link = nullptr;
-    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                   reinterpret_cast<void**>(&link)))) {
-        IPersistFile* file = nullptr;
-        if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-            if (SUCCEEDED(file->Load(linkPath.c_str(), STGM_READ))) {
-                wchar_t path[MAX_PATH] = {};
-                link->GetPath(path, MAX_PATH, nullptr, 0);
-                target = path;
-            }
-            file->Release();
-        }
-        link->Release();
-    }
-    CoUninitialize();
-    return target;
-}
 
 }  // namespace
 
@@ -161,8 +116,8 @@ TEST_F(LauncherTest, FreshInstallThenCurrentFromTheCopyThenUninstall) {
     ASSERT_TRUE(WaitFor(record, 10000));
     EXPECT_EQ(ReadFileBytes(record), "-demo \"two words\"");
     EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(launcher));
-    EXPECT_EQ(LinkTarget(Desktop()), copy);
-    EXPECT_EQ(LinkTarget(StartMenu()), copy);
+    EXPECT_EQ(LinkTarget(DesktopShortcut()), copy);
+    EXPECT_EQ(LinkTarget(StartMenuShortcut()), copy);
     std::wstring value;
     ASSERT_TRUE(ReadRegistryString(UninstallKeyPath(), L"UninstallString", value));
     EXPECT_EQ(value, L"\"" + copy + L"\" -uninstall");
@@ -186,8 +141,8 @@ TEST_F(LauncherTest, FreshInstallThenCurrentFromTheCopyThenUninstall) {
     ChildProcess uninstall(copy, L"-uninstall");
     EXPECT_EQ(uninstall.Wait(30000), 0u);
     EXPECT_FALSE(Exists(root + L"\\game"));
-    EXPECT_FALSE(Exists(Desktop()));
-    EXPECT_FALSE(Exists(StartMenu()));
+    EXPECT_FALSE(Exists(DesktopShortcut()));
+    EXPECT_FALSE(Exists(StartMenuShortcut()));
     EXPECT_FALSE(ReadRegistryString(UninstallKeyPath(), L"DisplayName", value));
     for (int i = 0; i < 100 && Exists(copy); ++i) Sleep(100);
     EXPECT_FALSE(Exists(copy));
@@ -259,10 +214,7 @@ TEST_F(LauncherTest, OperatingSystemGate) {
 }
 
 TEST_F(LauncherTest, SecondInstanceIsRefusedUnlessForced) {
-    server.Route("/stall.json", [this](SOCKET client) {
-        HttpServer::Send(client, HttpServer::Head(200, "Content-Length: 100\r\n") + "{");
-        for (int i = 0; i < 400 && !server.Stopping(); ++i) Sleep(50);
-    });
+    RouteStalledManifest();
     WriteSettings(download, server.Url("/stall.json"));
     ChildProcess first(launcher, L"");
     ASSERT_TRUE(LauncherWindow(first.Id(), 20000));
@@ -284,10 +236,7 @@ TEST_F(LauncherTest, SecondInstanceIsRefusedUnlessForced) {
 }
 
 TEST_F(LauncherTest, ClosingTheSplashAsksFirst) {
-    server.Route("/stall.json", [this](SOCKET client) {
-        HttpServer::Send(client, HttpServer::Head(200, "Content-Length: 100\r\n") + "{");
-        for (int i = 0; i < 400 && !server.Stopping(); ++i) Sleep(50);
-    });
+    RouteStalledManifest();
     WriteSettings(download, server.Url("/stall.json"));
     ChildProcess run(launcher, L"");
     HWND window = LauncherWindow(run.Id(), 20000);

@@ -5,15 +5,8 @@
 #include "res/resource.h"
 #include "ui/PngResource.h"
 
+// GDI+ is started for this program in test_splash.cpp.
 namespace {
-struct GdiplusSession {
-    ULONG_PTR token = 0;
-    GdiplusSession() {
-        Gdiplus::GdiplusStartupInput input;
-        Gdiplus::GdiplusStartup(&token, &input, nullptr);
-    }
-} g_gdiplus;
-
 const BYTE* ResourceBytes(LPCWSTR name, LPCWSTR type, DWORD* size) {
     HRSRC found = FindResourceW(nullptr, name, type);
     if (!found) return nullptr;

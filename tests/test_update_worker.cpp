@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "tests/support/HttpServer.h"
+#include "tests/support/Shell.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TreeCompare.h"
 #include "update/Settings.h"
@@ -61,12 +62,7 @@ protected:
         const std::wstring out = dir / L"runner-out.txt";
         DeleteFileW(out.c_str());
         EXPECT_EQ(RunProgram(launcherDir + L"\\runner.exe", L"\"" + out + L"\" " + arguments, 180000), 0u);
-        std::map<std::wstring, std::wstring> values;
-        std::wistringstream lines(Widen(ReadFileBytes(out)));
-        for (std::wstring line; std::getline(lines, line);) {
-            size_t eq = line.find(L'=');
-            if (eq != std::wstring::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-        }
+        auto values = ParseKeyValues(Widen(ReadFileBytes(out)));
         EXPECT_EQ(values[L"finished"], L"1");
         return values;
     }

@@ -1,0 +1,73 @@
+#include "tests/support/Shell.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+#include <tlhelp32.h>
+
+#include <sstream>
+
+#include "install/Shortcuts.h"
+
+namespace testing_support {
+
+std::wstring LinkTarget(const std::wstring& linkPath) {
+    CoInitialize(nullptr);
+    std::wstring target;
+    IShellLinkW* link = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(&link)))) {
+        IPersistFile* file = nullptr;
+        if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+            if (SUCCEEDED(file->Load(linkPath.c_str(), STGM_READ))) {
+                wchar_t path[MAX_PATH] = {};
+                link->GetPath(path, MAX_PATH, nullptr, 0);
+                target = path;
+            }
+            file->Release();
+        }
+        link->Release();
+    }
+    CoUninitialize();
+    return target;
+}
+
+std::wstring DesktopShortcut() {
+    std::wstring path;
+    DesktopShortcutPath(path);
+    return path;
+}
+
+std::wstring StartMenuShortcut() {
+    std::wstring path;
+    StartMenuShortcutPath(path);
+    return path;
+}
+
+void KillProcessesNamed(const std::wstring& exeFileName) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (exeFileName != entry.szExeFile || entry.th32ProcessID == GetCurrentProcessId()) continue;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (process) {
+            TerminateProcess(process, 1);
+            WaitForSingleObject(process, 5000);
+            CloseHandle(process);
+        }
+    }
+    CloseHandle(snapshot);
+}
+
+std::map<std::wstring, std::wstring> ParseKeyValues(const std::wstring& text) {
+    std::map<std::wstring, std::wstring> values;
+    std::wistringstream lines(text);
+    for (std::wstring line; std::getline(lines, line);) {
+        size_t eq = line.find(L'=');
+        if (eq != std::wstring::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return values;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,19 @@
+// The shell-side traces of an installation, read back for tests, and process clean-up.
+#pragma once
+
+#include <map>
+#include <string>
+
+namespace testing_support {
+
+// The target of a shell link file, read through the shell link object ("" when unreadable).
+std::wstring LinkTarget(const std::wstring& linkPath);
+// Where the launcher's desktop and Start-menu shortcuts go.
+std::wstring DesktopShortcut();
+std::wstring StartMenuShortcut();
+// Ends every process with this executable file name (except this one).
+void KillProcessesNamed(const std::wstring& exeFileName);
+// "key=value" lines (as the helper programs write them) as a map.
+std::map<std::wstring, std::wstring> ParseKeyValues(const std::wstring& text);
+
+}  // namespace testing_support
