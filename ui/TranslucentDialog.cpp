@@ -84,10 +84,13 @@ LRESULT CTranslucentDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lPara
     LRESULT result = CDialog::WindowProc(message, wParam, lParam);
     if (message == WM_WINDOWPOSCHANGED && m_pStandardDlg && m_pStandardDlg->GetSafeHwnd() &&
         (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_SHOWWINDOW)) {
-        // The companion was shown before this window; showing it again once this one is up
-        // keeps it stacked above on systems that stack by the order windows appear.
-        m_pStandardDlg->ShowWindow(SW_HIDE);
-        m_pStandardDlg->ShowWindow(SW_SHOWNA);
+        // The companion was shown before this window. Raising it once this one is up keeps it
+        // stacked above on systems that stack windows by the order in which they appear (an X
+        // display without a window manager); where ownership already orders them it changes
+        // nothing.
+        const UINT keep = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
+        m_pStandardDlg->SetWindowPos(HWND_TOPMOST, 0, 0, 0, 0, keep);
+        m_pStandardDlg->SetWindowPos(HWND_NOTOPMOST, 0, 0, 0, 0, keep);
     }
     return result;
 }
