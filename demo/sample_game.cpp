@@ -17,11 +17,14 @@ void WriteRecord() {
     std::string text(size_t(bytes > 0 ? bytes - 1 : 0), '\0');
     if (!text.empty())
         WideCharToMultiByte(CP_UTF8, 0, g_commandLine.c_str(), -1, &text[0], bytes, nullptr, nullptr);
-    HANDLE file = CreateFileW(record.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    // Written aside and then renamed, so that whoever sees the record sees all of it.
+    const std::wstring partial = record + L".partial";
+    HANDLE file = CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
     WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
     CloseHandle(file);
+    MoveFileExW(partial.c_str(), record.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
