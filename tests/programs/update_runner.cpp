@@ -36,7 +36,8 @@ int wmain(int argc, wchar_t** argv) {
     int32_t last[3] = {0, 0, 0};
     bool monotonic = true;
     int samples = 0;
-    std::wstring statuses;
+    std::wstring statuses, timeline;
+    const ULONGLONG started = GetTickCount64();
     for (int waited = 0; !IsTaskFinished(*task) && waited < 120000; waited += 30) {
         Sleep(30);
         int32_t now[3] = {task->manifestProgress.load(), task->packageProgress.load(),
@@ -46,8 +47,10 @@ int wmain(int argc, wchar_t** argv) {
             last[k] = now[k];
         }
         std::wstring status = task->status.Get();
-        if (!status.empty() && (statuses.empty() || statuses.substr(statuses.rfind(L'|') + 1) != status))
+        if (!status.empty() && (statuses.empty() || statuses.substr(statuses.rfind(L'|') + 1) != status)) {
             statuses += L"|" + status;
+            timeline += L"|" + std::to_wstring(GetTickCount64() - started);
+        }
         ++samples;
     }
     WaitForSingleObject(task->thread, 30000);
@@ -69,6 +72,8 @@ int wmain(int argc, wchar_t** argv) {
     put(L"monotonic", monotonic ? L"1" : L"0");
     put(L"samples", std::to_wstring(samples));
     put(L"statuses", statuses);
+    put(L"timeline", timeline + L"|" + std::to_wstring(GetTickCount64() - started));
+    put(L"elapsedMs", std::to_wstring(GetTickCount64() - started));  // the worker's run, start to finish
     ReleaseTaskRecord(task);
     return testing_support::WriteFileBytes(argv[1], testing_support::Narrow(out)) ? 0 : 1;
 }
