@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "app/GantlowDlg.h"
+#include "app/StartupGates.h"
 #include "platform/Process.h"
 #include "ui/Gdiplus.h"
 
@@ -17,16 +18,6 @@ BOOL Refuse(const wchar_t* text) {
     return FALSE;
 }
 }  // namespace
-
-bool IsSupportedSystem(const OSVERSIONINFOW& v) {
-    return v.dwPlatformId == VER_PLATFORM_WIN32_NT &&
-           (v.dwMajorVersion > 6 || (v.dwMajorVersion == 6 && v.dwMinorVersion >= 1));
-}
-
-std::wstring ExeFileNameOf(const std::wstring& modulePath) {
-    size_t separator = modulePath.find_last_of(L"\\/");
-    return separator == std::wstring::npos ? modulePath : modulePath.substr(separator + 1);
-}
 
 CGantlowApp::CGantlowApp() { m_dwRestartManagerSupportFlags = AFX_RESTART_MANAGER_SUPPORT_RESTART; }
 

@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 #include "framework/WinApp.h"
 
 class CGantlowApp : public CWinApp {
@@ -12,8 +10,3 @@ public:
     CGantlowApp();
     BOOL InitInstance() override;
 };
-
-// Windows 7 (NT 6.1) or later.
-bool IsSupportedSystem(const OSVERSIONINFOW& version);
-// The file name part of a module path: the text after the last '\' or '/'.
-std::wstring ExeFileNameOf(const std::wstring& modulePath);

@@ -47,31 +47,32 @@ BOOL CGantlowDlg::OnInitDialog() {
 
 void CGantlowDlg::OnDialogMoved() {
     if (!g_bRefreshStarted) SetTimer(REFRESH_TIMER_ID, 40);
-    OnTimer(REFRESH_TIMER_ID);  // a move repaints the bar at once
+    Refresh();  // a move repaints the bar at once
 }
 
 void CGantlowDlg::OnTimer(UINT_PTR id) {
-    if (id == REFRESH_TIMER_ID) {
-        g_bRefreshStarted = true;
-        if (m_pUpdateTask) {
-            m_nProgress = CombinedProgress(*m_pUpdateTask);
-            m_strStatus = m_pUpdateTask->status.Get();
-        } else if (m_pUninstallTask) {
-            m_nProgress = m_pUninstallTask->progress.load();
-            m_strStatus = m_pUninstallTask->status.Get();
-        }
-        if (Overlay() && Overlay()->GetSafeHwnd()) Overlay()->DrawProgress(m_nProgress, m_strStatus.c_str());
+    if (id == REFRESH_TIMER_ID) Refresh();
+    CTranslucentDialog::OnTimer(id);  // the framework's own timer handling runs last
+}
 
-        // Once completion has begun (its message box may be open), nothing completes again.
-        const ULONGLONG elapsed = GetTickCount64() - m_ullStartTick;
-        if (!m_bCompleting && m_pUpdateTask &&
-            ShouldComplete(true, IsTaskFinished(*m_pUpdateTask), elapsed))
-            FinishUpdate();
-        else if (!m_bCompleting && m_pUninstallTask &&
-                 ShouldComplete(false, IsTaskFinished(*m_pUninstallTask), elapsed))
-            FinishUninstall();
+void CGantlowDlg::Refresh() {
+    g_bRefreshStarted = true;
+    if (m_pUpdateTask) {
+        m_nProgress = CombinedProgress(*m_pUpdateTask);
+        m_strStatus = m_pUpdateTask->status.Get();
+    } else if (m_pUninstallTask) {
+        m_nProgress = m_pUninstallTask->progress.load();
+        m_strStatus = m_pUninstallTask->status.Get();
     }
-    CTranslucentDialog::OnTimer(id);
+    if (Overlay() && Overlay()->GetSafeHwnd()) Overlay()->DrawProgress(m_nProgress, m_strStatus.c_str());
+
+    // Once completion has begun (its message box may be open), nothing completes again.
+    const ULONGLONG elapsed = GetTickCount64() - m_ullStartTick;
+    if (!m_bCompleting && m_pUpdateTask && ShouldComplete(true, IsTaskFinished(*m_pUpdateTask), elapsed))
+        FinishUpdate();
+    else if (!m_bCompleting && m_pUninstallTask &&
+             ShouldComplete(false, IsTaskFinished(*m_pUninstallTask), elapsed))
+        FinishUninstall();
 }
 
 void CGantlowDlg::ShowError(const std::wstring& text) {

@@ -37,6 +37,8 @@ protected:
     void OnTimer(UINT_PTR id) override;
 
 private:
+    // The refresh: copies the record's progress and status, draws them, completes when done.
+    void Refresh();
     [[noreturn]] void FinishUpdate();
     [[noreturn]] void FinishUninstall();
     void ReStartApp(const std::wstring& gameExePath);
