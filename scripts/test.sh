@@ -24,8 +24,7 @@ wine_prepare_prefix
 xvfb_pid=""
 cleanup() {
   wine_stop
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  return 0
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
 }
 trap cleanup EXIT
 wine_start_display
