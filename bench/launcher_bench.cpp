@@ -12,31 +12,14 @@
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "tests/support/HttpServer.h"
+#include "tests/support/Shell.h"
 #include "tests/support/TestFiles.h"
 
 using namespace testing_support;
 
 namespace {
 
-struct Search {
-    DWORD pid;
-    bool found;
-};
-
-BOOL CALLBACK VisitWindow(HWND w, LPARAM p) {
-    auto* s = reinterpret_cast<Search*>(p);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    if (pid == s->pid && IsWindowVisible(w) && (GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_LAYERED))
-        s->found = true;
-    return !s->found;
-}
-
-bool SplashVisible(DWORD processId) {
-    Search search{processId, false};
-    EnumWindows(VisitWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
+bool SplashVisible(DWORD processId) { return FindLauncherWindow(processId, 0) != nullptr; }
 
 double CpuSeconds(HANDLE process) {
     FILETIME created, exited, kernel, user;

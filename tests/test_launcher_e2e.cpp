@@ -18,34 +18,6 @@ std::string Manifest(int version, const std::string& url) {
     return "{\"ServerVersionCode\": " + std::to_string(version) + ", \"WinPackageURL\": \"" + url + "\"}";
 }
 
-struct WindowSearch {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK VisitLauncherWindow(HWND w, LPARAM p) {
-    auto* s = reinterpret_cast<WindowSearch*>(p);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    if (pid == s->pid && IsWindowVisible(w) && !GetWindow(w, GW_OWNER) &&
-        (GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_LAYERED)) {
-        s->found = w;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// The launcher's own top-level window (the translucent one, which has no owner).
-HWND LauncherWindow(DWORD processId, DWORD timeoutMs) {
-    WindowSearch search{processId, nullptr};
-    ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (!search.found && GetTickCount64() < end) {
-        EnumWindows(VisitLauncherWindow, reinterpret_cast<LPARAM>(&search));
-        if (!search.found) Sleep(50);
-    }
-    return search.found;
-}
-
 class LauncherTest : public ::testing::Test {
 protected:
     TempDir dir;
@@ -217,7 +189,7 @@ TEST_F(LauncherTest, SecondInstanceIsRefusedUnlessForced) {
     RouteStalledManifest();
     WriteSettings(download, server.Url("/stall.json"));
     ChildProcess first(launcher, L"");
-    ASSERT_TRUE(LauncherWindow(first.Id(), 20000));
+    ASSERT_TRUE(FindLauncherWindow(first.Id(), 20000));
 
     TempDir other;
     CopyFileW(launcher.c_str(), (other / L"QuenbySkirmora.exe").c_str(), FALSE);
@@ -225,13 +197,13 @@ TEST_F(LauncherTest, SecondInstanceIsRefusedUnlessForced) {
     ExpectMessage(other / L"QuenbySkirmora.exe", L"", L"提示", L"当前进程实例已存在，请关闭后再运行！");
 
     ChildProcess forced(other / L"QuenbySkirmora.exe", L"x-forced");
-    EXPECT_TRUE(LauncherWindow(forced.Id(), 20000));
+    EXPECT_TRUE(FindLauncherWindow(forced.Id(), 20000));
     MessageBoxInfo box;
     EXPECT_FALSE(WaitForMessageBox(box, 1000, forced.Id()));
 
     CopyFileW(launcher.c_str(), (other / L"Other.exe").c_str(), FALSE);
     ChildProcess renamed(other / L"Other.exe", L"");
-    EXPECT_TRUE(LauncherWindow(renamed.Id(), 20000));
+    EXPECT_TRUE(FindLauncherWindow(renamed.Id(), 20000));
     EXPECT_FALSE(WaitForMessageBox(box, 1000, renamed.Id()));
 }
 
@@ -239,7 +211,7 @@ TEST_F(LauncherTest, ClosingTheSplashAsksFirst) {
     RouteStalledManifest();
     WriteSettings(download, server.Url("/stall.json"));
     ChildProcess run(launcher, L"");
-    HWND window = LauncherWindow(run.Id(), 20000);
+    HWND window = FindLauncherWindow(run.Id(), 20000);
     ASSERT_TRUE(window);
 
     PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);  // what Alt+F4 sends

@@ -26,14 +26,21 @@ int wmain(int argc, wchar_t** argv) {
 
     auto* task = new UninstallTask;
     StartTaskThread(*task, UninstallThreadProc);
-    std::wstring progressSeen, statuses;
+    std::wstring progressSeen, statuses, lastStatus;
+    int32_t lastProgress = -1;
     for (int waited = 0; waited < 60000; waited += 30) {
-        int32_t progress = task->progress.load();
-        if (progressSeen.empty() || progressSeen.substr(progressSeen.rfind(L',') + 1) != std::to_wstring(progress))
-            progressSeen += L"," + std::to_wstring(progress);
-        std::wstring status = task->status.Get();
-        if (!status.empty() && (statuses.empty() || statuses.substr(statuses.rfind(L'|') + 1) != status))
-            statuses += L"|" + status;
+        const int32_t progress = task->progress.load();
+        if (progress != lastProgress) {
+            progressSeen += L",";
+            progressSeen += std::to_wstring(progress);
+            lastProgress = progress;
+        }
+        const std::wstring status = task->status.Get();
+        if (!status.empty() && status != lastStatus) {
+            statuses += L"|";
+            statuses += status;
+            lastStatus = status;
+        }
         if (IsTaskFinished(*task)) break;
         Sleep(30);
     }

@@ -60,6 +60,35 @@ void KillProcessesNamed(const std::wstring& exeFileName) {
     CloseHandle(snapshot);
 }
 
+namespace {
+struct WindowSearch {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK VisitLauncherWindow(HWND w, LPARAM p) {
+    auto* s = reinterpret_cast<WindowSearch*>(p);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    if (pid == s->pid && IsWindowVisible(w) && !GetWindow(w, GW_OWNER) &&
+        (GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_LAYERED)) {
+        s->found = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+}  // namespace
+
+HWND FindLauncherWindow(unsigned long processId, unsigned long timeoutMs) {
+    WindowSearch search{processId, nullptr};
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    for (;;) {
+        EnumWindows(VisitLauncherWindow, reinterpret_cast<LPARAM>(&search));
+        if (search.found || GetTickCount64() >= end) return search.found;
+        Sleep(timeoutMs > 200 ? 20 : 1);
+    }
+}
+
 std::map<std::wstring, std::wstring> ParseKeyValues(const std::wstring& text) {
     std::map<std::wstring, std::wstring> values;
     std::wistringstream lines(text);

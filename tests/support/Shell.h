@@ -1,6 +1,8 @@
 // The shell-side traces of an installation, read back for tests, and process clean-up.
 #pragma once
 
+#include <windows.h>
+
 #include <map>
 #include <string>
 
@@ -13,6 +15,8 @@ std::wstring DesktopShortcut();
 std::wstring StartMenuShortcut();
 // Ends every process with this executable file name (except this one).
 void KillProcessesNamed(const std::wstring& exeFileName);
+// The launcher's splash window in a process: visible, layered, without owner; waits up to timeoutMs.
+HWND FindLauncherWindow(unsigned long processId, unsigned long timeoutMs);
 // "key=value" lines (as the helper programs write them) as a map.
 std::map<std::wstring, std::wstring> ParseKeyValues(const std::wstring& text);
 
