@@ -1,6 +1,7 @@
 #include "tests/support/TestFiles.h"
 
 #include <atomic>
+#include <cstdio>
 
 #include "platform/ScopedWin.h"
 
@@ -97,12 +98,18 @@ std::wstring Widen(const std::string& text) {
 }
 
 ChildProcess::ChildProcess(const std::wstring& exe, const std::wstring& arguments) {
-    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &m_info))
+    // Under Wine a start right after another program ended now and then fails once: try again.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        if (CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &startup, &m_info))
+            return;
         m_info = PROCESS_INFORMATION{};
+        fprintf(stderr, "starting %ls failed (error %lu), trying again\n", exe.c_str(), GetLastError());
+        Sleep(300);
+    }
 }
 
 ChildProcess::~ChildProcess() {
