@@ -55,6 +55,20 @@ void CGantlowDlg::OnTimer(UINT_PTR id) {
     CTranslucentDialog::OnTimer(id);  // the framework's own timer handling runs last
 }
 
+void CGantlowDlg::OnHandlerFault(UINT) {
+    // A fault in the window's own work ends the launcher like a failure: its message, no game.
+    if (m_bCompleting) return;
+    m_bCompleting = true;
+    KillTimer(REFRESH_TIMER_ID);
+    if (m_pUpdateTask && m_pUpdateTask->result.load() != 0) {
+        ShowError(UpdateFailureMessage(m_pUpdateTask->result.load(), m_pUpdateTask->unpackError.load(),
+                                       m_pUpdateTask->errorDetail.Get()));
+    } else {
+        ShowError(UninstallFailureMessage(UNINSTALL_ERR_UNEXPECTED));  // "unknown error (-1)"
+    }
+    QuitLauncher(UNINSTALL_ERR_UNEXPECTED);
+}
+
 void CGantlowDlg::Refresh() {
     g_bRefreshStarted = true;
     if (m_pUpdateTask) {

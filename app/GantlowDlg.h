@@ -35,6 +35,7 @@ protected:
     CStandardDialog* CreateStandardDialog() override;
     void OnDialogMoved() override;
     void OnTimer(UINT_PTR id) override;
+    void OnHandlerFault(UINT message) override;
 
 private:
     // The refresh: copies the record's progress and status, draws them, completes when done.

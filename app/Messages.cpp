@@ -43,6 +43,8 @@ std::wstring UpdateFailureMessage(int32_t result, int32_t unpackError, const std
         return L"磁盘空间不足，请进行清理后重新尝试。谢谢！";
     case LAUNCH_ERR_VERSION_FILE:
         return L"非法的Version文件，请重新尝试。谢谢！";
+    case LAUNCH_ERR_SWAP:
+        return L"无法替换游戏文件，请关闭正在使用游戏文件的程序后重新尝试。谢谢！";
     default:
         return FitMessage(FillIn(L"出现未知错误(%d)，请重新尝试。谢谢！", std::to_wstring(result)));
     }

@@ -99,7 +99,17 @@ LRESULT CALLBACK CWnd::StaticWindowProc(HWND hwnd, UINT message, WPARAM wParam, 
     }
     const CurrentMessage saved = self->m_current;  // messages nest (SendMessage inside a handler)
     self->m_current = CurrentMessage{message, wParam, lParam};
-    LRESULT result = self->WindowProc(message, wParam, lParam);
+    LRESULT result = 0;
+    // The barrier: no exception leaves a window procedure.
+    try {
+        result = self->WindowProc(message, wParam, lParam);
+    } catch (...) {
+        result = 0;
+        try {
+            self->OnHandlerFault(message);
+        } catch (...) {
+        }
+    }
     self->m_current = saved;
     return result;
 }

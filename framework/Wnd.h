@@ -59,6 +59,10 @@ protected:
     virtual void OnGetMinMaxInfo(MINMAXINFO*) { Default(); }
     virtual HBRUSH OnCtlColor(HDC, HWND, UINT) { return HBRUSH(Default()); }
     virtual void OnPaint() { Default(); }
+    // A handler let an exception out while handling message. The window procedure stops it
+    // there (it must never cross the system's frames) and reports it here; the message then
+    // counts as handled.
+    virtual void OnHandlerFault(UINT /*message*/) {}
 
     // Attaches this object to a window as it is being created; used by CDialog.
     void Attach(HWND hwnd);

@@ -76,7 +76,14 @@ std::wstring FindInstalledGameDir() {
 }
 
 DWORD WINAPI UninstallThreadProc(LPVOID parameter) {
-    if (parameter) RunUninstall(*static_cast<UninstallTask*>(parameter));
+    if (!parameter) return 0;
+    auto& task = *static_cast<UninstallTask*>(parameter);
+    // The thread's barrier: an unexpected exception ends the uninstall as a failure.
+    try {
+        RunUninstall(task);
+    } catch (...) {
+        if (!IsTaskFinished(task)) task.result = UNINSTALL_ERR_UNEXPECTED;
+    }
     return 0;
 }
 
@@ -88,7 +95,11 @@ void RunUninstall(UninstallTask& task) {
     }
     Sleep(500);
 
-    DeleteDirectoryTree(FindInstalledGameDir());
+    const std::wstring gameDir = FindInstalledGameDir();
+    DeleteDirectoryTree(gameDir);
+    // What an interrupted update may have left beside the game.
+    DeleteDirectoryTree(gameDir + L".new");
+    DeleteDirectoryTree(gameDir + L".old");
     task.progress = 5000;
     Sleep(500);
 

@@ -8,14 +8,18 @@
 
 #include "update/UpdateTask.h"
 
+// The result of an uninstall that met an unexpected fault; shown as an unknown error.
+inline constexpr int32_t UNINSTALL_ERR_UNEXPECTED = -1;
+
 struct UninstallTask {
     AtomicInt progress{0};  // 5000 game folder gone, 9999 shortcuts gone, PROGRESS_FULL done
-    AtomicInt result{0};    // 0, or LAUNCH_ERR_GAME_RUNNING
+    AtomicInt result{0};    // 0, LAUNCH_ERR_GAME_RUNNING or UNINSTALL_ERR_UNEXPECTED
     SharedText status;
     HANDLE thread = nullptr;  // written and closed by the dialog only
 };
 
-// Thread entry: runs RunUninstall on the UninstallTask it is given; returns 0.
+// Thread entry: runs RunUninstall on the UninstallTask it is given; returns 0. No exception
+// leaves it.
 DWORD WINAPI UninstallThreadProc(LPVOID parameter);
 
 void RunUninstall(UninstallTask& task);

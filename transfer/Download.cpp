@@ -12,11 +12,23 @@ namespace {
 std::atomic<long> g_stallSeconds{DOWNLOAD_STALL_SECONDS};
 constexpr long DOWNLOAD_BUFFER_BYTES = 256 * 1024;
 
-// What the write callback needs: the caller's stream, and the handle to ask which response the
+// What the write callback needs: where the body goes, and the handle to ask which response the
 // data belongs to.
-struct DownloadSink {
-    FILE* out;
+struct WriteTarget {
+    DownloadSink* sink;
     CURL* curl;
+};
+
+// The caller's open stream as a sink.
+class StreamSink : public DownloadSink {
+public:
+    explicit StreamSink(FILE* out) : m_out(out) {}
+    bool Write(const char* data, size_t size) override {
+        return size == 0 || (m_out && fwrite(data, 1, size, m_out) == size);
+    }
+
+private:
+    FILE* m_out;
 };
 
 bool IsSuccessStatus(long status) { return status >= 200 && status <= 299; }
@@ -47,13 +59,19 @@ void SetDownloadStallSecondsForTesting(long seconds) {
     g_stallSeconds = seconds > 0 ? seconds : DOWNLOAD_STALL_SECONDS;
 }
 
-size_t DownloadWriteCallback(char* data, size_t size, size_t count, void* sink) {
-    auto* s = static_cast<DownloadSink*>(sink);
-    long status = 0;
-    curl_easy_getinfo(s->curl, CURLINFO_RESPONSE_CODE, &status);
-    // An error page is never stored as the file; refusing the block ends the transfer.
-    if (!IsSuccessStatus(status)) return 0;
-    return fwrite(data, size, count, s->out);
+size_t DownloadWriteCallback(char* data, size_t size, size_t count, void* target) {
+    // Called from C: nothing may be thrown out of here; a fault refuses the block.
+    try {
+        auto* t = static_cast<WriteTarget*>(target);
+        long status = 0;
+        curl_easy_getinfo(t->curl, CURLINFO_RESPONSE_CODE, &status);
+        // An error page is never stored as the file; refusing the block ends the transfer.
+        if (!IsSuccessStatus(status)) return 0;
+        const size_t bytes = size * count;
+        return t->sink->Write(data, bytes) ? count : 0;
+    } catch (...) {
+        return 0;
+    }
 }
 
 int32_t DownloadProgressValue(double dltotal, double dlnow) {
@@ -73,6 +91,11 @@ int DownloadProgressCallback(void* target, double dltotal, double dlnow, double,
 }
 
 int DownloadFile(DownloadProgress* target, const char* url, FILE* out) {
+    StreamSink sink(out);
+    return DownloadFile(target, url, sink);
+}
+
+int DownloadFile(DownloadProgress* target, const char* url, DownloadSink& sink) {
     CurlGlobal global;
     if (global.Result() != CURLE_OK) return global.Result();
 
@@ -83,12 +106,12 @@ int DownloadFile(DownloadProgress* target, const char* url, FILE* out) {
     CURL* curl = easy.Get();
     if (!curl) return CURLE_FAILED_INIT;
 
-    DownloadSink sink{out, curl};
+    WriteTarget write{&sink, curl};
     curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, DownloadWriteCallback);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &write);
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_PROGRESSFUNCTION, DownloadProgressCallback);

@@ -10,6 +10,14 @@ struct DownloadProgress {
     AtomicInt* progress = nullptr;
 };
 
+// Where a download's body goes, piece by piece as it arrives.
+class DownloadSink {
+public:
+    virtual ~DownloadSink() = default;
+    // Takes the next bytes of the body; false ends the transfer with CURLE_WRITE_ERROR (23).
+    virtual bool Write(const char* data, size_t size) = 0;
+};
+
 // A connected transfer below 1 byte/s for this long is given up.
 inline constexpr long DOWNLOAD_STALL_SECONDS = 60;
 
@@ -18,6 +26,8 @@ inline constexpr long DOWNLOAD_STALL_SECONDS = 60;
 // result code: CURLE_HTTP_RETURNED_ERROR (22) for a final status outside 2xx, whose body is not
 // written; CURLE_OPERATION_TIMEDOUT (28) for a stalled transfer. The caller opens and closes out.
 int DownloadFile(DownloadProgress* target, const char* url, FILE* out);
+// The same, with the body handed to a sink.
+int DownloadFile(DownloadProgress* target, const char* url, DownloadSink& sink);
 
 // libcurl's callbacks, exposed for tests.
 size_t DownloadWriteCallback(char* data, size_t size, size_t count, void* sink);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cwctype>
 #include <new>
 #include <vector>
 
@@ -20,10 +19,6 @@ namespace {
 constexpr size_t kLookBufferSize = 0x4000;
 constexpr DWORD kWritePieceMax = 0x400000;
 
-constexpr int kResultCannotOpen = 1;
-constexpr int kResultNoMemory = 2;
-constexpr int kResultOutputFailed = 11;
-constexpr int kResultUnsafeName = 16;
 
 void* PlainAlloc(ISzAllocPtr, size_t size) { return size ? malloc(size) : nullptr; }
 void PlainFree(ISzAllocPtr, void* address) { free(address); }
@@ -40,22 +35,6 @@ bool EnsureCapacity(std::vector<T>& buffer, size_t units) {
     } catch (const std::bad_alloc&) {
         return false;
     }
-}
-
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-bool IsDeviceName(std::wstring component) {
-    size_t dot = component.find(L'.');
-    if (dot != std::wstring::npos) component.resize(dot);
-    while (!component.empty() && component.back() == L' ') component.pop_back();
-    for (wchar_t& c : component) c = wchar_t(std::towupper(c));
-    static const wchar_t* const kFixed[] = {L"CON", L"PRN", L"AUX", L"NUL"};
-    for (const wchar_t* name : kFixed)
-        if (component == name) return true;
-    if (component.size() == 4 && (component.compare(0, 3, L"COM") == 0 ||
-                                  component.compare(0, 3, L"LPT") == 0))
-        return component[3] >= L'1' && component[3] <= L'9';
-    return false;
 }
 
 // The file stream over a handle we opened ourselves; closed when the extraction ends.
@@ -150,25 +129,6 @@ void StoreProgress(AtomicInt* progress, int32_t value) {
 
 }  // namespace
 
-bool IsSafeEntryName(const std::wstring& name) {
-    if (name.empty()) return true;
-    if (IsSeparator(name[0])) return false;             // absolute, or a UNC prefix
-    if (name.find(L':') != std::wstring::npos) return false;  // drive letter or stream name
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t end = start;
-        while (end < name.size() && !IsSeparator(name[end])) ++end;
-        std::wstring component = name.substr(start, end - start);
-        if (!component.empty()) {
-            // The system drops trailing dots and blanks, so ".. " or "..." would act as "..".
-            if (component.find_first_not_of(L". ") == std::wstring::npos) return false;
-            if (IsDeviceName(component)) return false;
-        }
-        start = end + 1;
-    }
-    return true;
-}
-
 int32_t ExtractionProgress(uint32_t index, uint32_t count) {
     return count ? int32_t(uint64_t(index) * 10000 / count) : 0;
 }
@@ -177,10 +137,29 @@ unsigned long WindowsAttributesOf(unsigned long storedAttributes) {
     return (storedAttributes & 0x8000) ? (storedAttributes & 0x7FFF) : storedAttributes;
 }
 
+int InspectPackage(const std::wstring& archive, PackageSummary& summary) {
+    summary = PackageSummary();
+    HANDLE file = CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return EXTRACT_CANNOT_OPEN;
+    ArchiveInput input(file);
+    if (!input.HasBuffer()) return EXTRACT_NO_MEMORY;
+    CrcGenerateTable();
+    ArchiveDatabase database;
+    CSzArEx* db = database.Get();
+    int result = SzArEx_Open(db, input.Stream(), &kPlainAlloc, &kPlainAlloc);
+    if (result != 0) return result;
+    if (!AllNamesSafe(db)) return EXTRACT_UNSAFE_NAME;
+    summary.entries = db->NumFiles;
+    for (UInt32 i = 0; i < db->NumFiles; ++i)
+        if (!SzArEx_IsDir(db, i)) summary.unpackedBytes += SzArEx_GetFileSize(db, i);
+    return 0;
+}
+
 int Extract7z(const std::wstring& archive, const std::wstring& destination, AtomicInt* progress) {
     HANDLE file = CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return kResultCannotOpen;
+    if (file == INVALID_HANDLE_VALUE) return EXTRACT_CANNOT_OPEN;
 
     int result = 0;
     {
@@ -190,10 +169,10 @@ int Extract7z(const std::wstring& archive, const std::wstring& destination, Atom
         CSzArEx* db = database.Get();
 
         if (!input.HasBuffer())
-            result = kResultNoMemory;
+            result = EXTRACT_NO_MEMORY;
         else
             result = SzArEx_Open(db, input.Stream(), &kPlainAlloc, &kPlainAlloc);
-        if (result == 0 && !AllNamesSafe(db)) result = kResultUnsafeName;
+        if (result == 0 && !AllNamesSafe(db)) result = EXTRACT_UNSAFE_NAME;
 
         FolderCache cache;
         std::vector<wchar_t> nameBuffer;
@@ -205,11 +184,11 @@ int Extract7z(const std::wstring& archive, const std::wstring& destination, Atom
 
             const bool isDirectory = SzArEx_IsDir(db, i);
             const size_t nameUnits = SzArEx_GetFileNameUtf16(db, i, nullptr);
-            if (!EnsureCapacity(nameBuffer, nameUnits)) { result = kResultNoMemory; break; }
+            if (!EnsureCapacity(nameBuffer, nameUnits)) { result = EXTRACT_NO_MEMORY; break; }
             SzArEx_GetFileNameUtf16(db, i, reinterpret_cast<UInt16*>(nameBuffer.data()));
 
             if (!EnsureCapacity(pathBuffer, destinationLength + nameUnits)) {
-                result = kResultNoMemory;
+                result = EXTRACT_NO_MEMORY;
                 break;
             }
             std::copy(destination.begin(), destination.end(), pathBuffer.begin());
@@ -233,10 +212,10 @@ int Extract7z(const std::wstring& archive, const std::wstring& destination, Atom
 
             HANDLE out = CreateFileW(pathBuffer.data(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (out == INVALID_HANDLE_VALUE) { result = kResultOutputFailed; break; }
+            if (out == INVALID_HANDLE_VALUE) { result = EXTRACT_OUTPUT_FAILED; break; }
             const bool written = WriteAll(out, cache.buffer + offset, size);
             const bool closed = CloseHandle(out) != FALSE;
-            if (!written || !closed) { result = kResultOutputFailed; break; }
+            if (!written || !closed) { result = EXTRACT_OUTPUT_FAILED; break; }
 
             if (SzBitWithVals_Check(&db->Attribs, i))
                 SetFileAttributesW(pathBuffer.data(), WindowsAttributesOf(db->Attribs.Vals[i]));

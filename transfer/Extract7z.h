@@ -4,7 +4,14 @@
 #include <cstdint>
 #include <string>
 
+#include "transfer/EntryName.h"
 #include "update/UpdateTask.h"
+
+// The extractor's own result codes (the decoder's codes share these numbers).
+inline constexpr int EXTRACT_CANNOT_OPEN = 1;
+inline constexpr int EXTRACT_NO_MEMORY = 2;
+inline constexpr int EXTRACT_OUTPUT_FAILED = 11;
+inline constexpr int EXTRACT_UNSAFE_NAME = 16;
 
 // Extracts every entry of archive below destination (which ends with a separator), creating the
 // folders the names imply. progress (may be null) goes from 0 to 10000. Returns 0 on success,
@@ -13,13 +20,18 @@
 // written), or the decoder's own result code.
 int Extract7z(const std::wstring& archive, const std::wstring& destination, AtomicInt* progress);
 
+// What a package holds, read without unpacking anything.
+struct PackageSummary {
+    uint32_t entries = 0;
+    uint64_t unpackedBytes = 0;  // the sum of the files' sizes
+};
+// Opens the archive and checks every entry name as Extract7z would. Returns 0 and fills summary,
+// or the code Extract7z would return for the same archive before writing anything (1 cannot
+// open, 16 a name leads outside, 17 not a 7z archive, or the decoder's code for its database).
+int InspectPackage(const std::wstring& archive, PackageSummary& summary);
+
 // The progress stored before entry index of count: floor(index * 10000 / count).
 int32_t ExtractionProgress(uint32_t index, uint32_t count);
-
-// Whether an entry name stays below the destination: not absolute, no drive or UNC prefix, no
-// ':' at all, no ".." (or other dots-only) component, no Windows device name as a component.
-// Both '/' and '\' separate components.
-bool IsSafeEntryName(const std::wstring& name);
 
 // The attributes to apply for a stored attribute word: archives made on POSIX systems carry mode
 // bits in the high half and flag that with 0x8000; only the Windows bits are applied then.

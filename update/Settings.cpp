@@ -42,6 +42,8 @@ InstallPaths MakeInstallPaths(const std::wstring& installRoot) {
     paths.gameExe = paths.gameDir + L"\\" + names::kGameExe;
     paths.unpackDestination = paths.gameDir + L"\\";
     paths.installedManifest = paths.gameDir + L"\\version.json";
+    paths.stagedGameDir = paths.gameDir + L".new";
+    paths.previousGameDir = paths.gameDir + L".old";
     paths.tempDir = installRoot + L"\\temp";
     paths.downloadedManifest = paths.tempDir + L"\\version.json";
     paths.packageFile = paths.tempDir + L"\\" + names::kPackageName + L".7z";

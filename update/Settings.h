@@ -3,15 +3,7 @@
 
 #include <string>
 
-// Names that the installation is built from.
-namespace names {
-inline constexpr wchar_t kCompany[] = L"Larkvane";
-inline constexpr wchar_t kGame[] = L"Vantrel";              // settings section, game executable
-inline constexpr wchar_t kGameExe[] = L"Vantrel.exe";
-inline constexpr wchar_t kDisplayTitle[] = L"QuenbySkirmora";  // launcher copy and shortcuts
-inline constexpr wchar_t kLauncherExe[] = L"QuenbySkirmora.exe";
-inline constexpr wchar_t kPackageName[] = L"com.larkvane.vantrel.pcquenby";
-}  // namespace names
+#include "platform/ProductNames.h"
 
 // The manifest URL used when setting.ini names none: the publisher's CDN.
 inline constexpr wchar_t DEFAULT_VERSION_URL[] =
@@ -34,6 +26,8 @@ struct InstallPaths {
     std::wstring gameExe;            // R\game\Vantrel.exe
     std::wstring unpackDestination;  // R\game\ (with the separator)
     std::wstring installedManifest;  // R\game\version.json
+    std::wstring stagedGameDir;      // R\game.new: the new game while it is unpacked
+    std::wstring previousGameDir;    // R\game.old: the old game while the new one moves in
     std::wstring tempDir;            // R\temp
     std::wstring downloadedManifest; // R\temp\version.json
     std::wstring packageFile;        // R\temp\com.larkvane.vantrel.pcquenby.7z

@@ -4,11 +4,9 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
-#include <memory>
-#include <mutex>
-#include <string>
+
+#include "platform/SharedText.h"
 
 // Every progress value runs from 0 to PROGRESS_FULL (hundredths of a percent).
 inline constexpr int32_t PROGRESS_FULL = 10000;
@@ -20,27 +18,8 @@ inline constexpr int32_t LAUNCH_ERR_CONFIG = -10003;
 inline constexpr int32_t LAUNCH_ERR_GAME_RUNNING = -10004;
 inline constexpr int32_t LAUNCH_ERR_DISK_SPACE = -10005;
 inline constexpr int32_t LAUNCH_ERR_VERSION_FILE = -10006;
-
-// A progress or result field: written by one thread, read by the other, never torn.
-using AtomicInt = std::atomic<int32_t>;
-
-// A string that one thread replaces while another copies it. Each side holds the lock only for
-// the copy, so the reader never sees a string that is being replaced or released.
-class SharedText {
-public:
-    void Set(std::wstring text) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_text.swap(text);
-    }
-    std::wstring Get() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_text;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::wstring m_text;
-};
+// The new game could not be put in the old one's place (its files are held by another program).
+inline constexpr int32_t LAUNCH_ERR_SWAP = -10007;
 
 struct UpdateTask {
     AtomicInt progress{0};  // PROGRESS_FULL once the update ended successfully

@@ -1,12 +1,13 @@
 #include "update/UpdateWorker.h"
 
 #include <atomic>
-#include <cstdio>
 
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "transfer/Download.h"
 #include "transfer/Extract7z.h"
+#include "transfer/FileSink.h"
+#include "update/GameFolders.h"
 #include "update/Manifest.h"
 #include "update/Settings.h"
 
@@ -21,6 +22,14 @@ bool QueryFreeSpaceOfC(unsigned long long* freeBytes) {
 
 std::atomic<FreeSpaceQuery> g_freeSpaceQuery{QueryFreeSpaceOfC};
 
+// The bytes available to this user on the volume of a folder.
+bool QueryFreeSpaceOf(const std::wstring& folder, unsigned long long* freeBytes) {
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return false;
+    *freeBytes = available.QuadPart;
+    return true;
+}
+
 std::wstring FromAnsi(const std::string& text) {
     if (text.empty()) return std::wstring();
     int units = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
@@ -29,16 +38,18 @@ std::wstring FromAnsi(const std::string& text) {
     return wide;
 }
 
-// Downloads url into a freshly created file; the stage field ends at PROGRESS_FULL either way.
-bool DownloadInto(const std::wstring& path, const char* url, AtomicInt& stage) {
+// Downloads url into a freshly created file through sink; the stage field ends at PROGRESS_FULL
+// either way. A file that cannot be created, a failed transfer and a failed close all fail.
+bool DownloadInto(const std::wstring& path, const char* url, AtomicInt& stage, FileSink& sink) {
     DeleteFileW(path.c_str());
-    FILE* out = _wfopen(path.c_str(), L"wb");
-    if (!out) return false;
-    DownloadProgress target{&stage};
-    int result = DownloadFile(&target, url, out);
-    fclose(out);
+    bool ok = sink.Open(path);
+    if (ok) {
+        DownloadProgress target{&stage};
+        ok = DownloadFile(&target, url, sink) == 0;
+        ok = sink.Close() && ok;
+    }
     stage = PROGRESS_FULL;
-    return result == 0;
+    return ok;
 }
 
 // The installed manifest's version; 0 when it is missing, unreadable or malformed.
@@ -58,6 +69,166 @@ void Succeed(UpdateTask& task) {
     task.status.Set(L"正在启动游戏...");
     task.progress = PROGRESS_FULL;
     task.result = 0;
+}
+
+// One run of the update. stageFailure always holds the code that the stage under way reports
+// when it fails unexpectedly (RunUpdate's barrier uses it).
+class UpdateRun {
+public:
+    UpdateRun(UpdateTask& task, int32_t& stageFailure) : m_task(task), m_stageFailure(stageFailure) {}
+    void Run();
+
+private:
+    void Stage(int32_t failureCode) { m_stageFailure = failureCode; }
+    // Ends the run with a failure, after the record says how it ended.
+    void FailAndClean(int32_t code) {
+        Fail(m_task, code);
+        DeleteDirectoryTree(m_paths.stagedGameDir);
+        DeleteDirectoryTree(m_paths.tempDir);
+    }
+    bool FetchManifest(ManifestFields& server);
+    bool FetchPackage(const ManifestFields& server);
+    bool InstallPackage();
+
+    UpdateTask& m_task;
+    int32_t& m_stageFailure;
+    InstallPaths m_paths;
+    std::wstring m_manifestUrl;
+};
+
+void UpdateRun::Run() {
+    Stage(LAUNCH_ERR_CONFIG);
+    std::wstring installRoot = ResolveInstallRoot();
+    installRoot = ReadSetting(L"local_path", installRoot);
+    m_manifestUrl = ReadSetting(L"version_url", DEFAULT_VERSION_URL);
+    m_paths = MakeInstallPaths(installRoot);
+    m_task.installRoot.Set(installRoot);
+    m_task.gameExePath.Set(m_paths.gameExe);
+
+    if (m_manifestUrl.empty() || installRoot.empty()) {
+        m_task.errorDetail.Set(m_manifestUrl);
+        return Fail(m_task, LAUNCH_ERR_CONFIG);
+    }
+    Stage(LAUNCH_ERR_GAME_RUNNING);
+    if (IsProcessRunning(names::kGameExe, 0)) return Fail(m_task, LAUNCH_ERR_GAME_RUNNING);
+
+    Stage(LAUNCH_ERR_DISK_SPACE);
+    unsigned long long freeBytes = 0;
+    const bool queried = g_freeSpaceQuery.load()(&freeBytes);
+    if (IsDiskSpaceTooLow(queried, freeBytes)) return Fail(m_task, LAUNCH_ERR_DISK_SPACE);
+
+    // What a run cut short (power loss, a killed process) left beside the game comes first.
+    Stage(LAUNCH_ERR_SWAP);
+    RepairInterruptedUpdate(m_paths.gameDir, m_paths.stagedGameDir, m_paths.previousGameDir);
+
+    Stage(LAUNCH_ERR_VERSION_DOWNLOAD);
+    CreateDirectoryTree(m_paths.tempDir);
+    ManifestFields server;
+    if (!FetchManifest(server)) return;
+
+    const int32_t installedVersion = InstalledVersion(m_paths.installedManifest);
+    const bool gameExeExists = CanOpenForReading(m_paths.gameExe);
+    if (!IsUpdateNeeded(server.version, installedVersion, gameExeExists)) {
+        Succeed(m_task);
+        DeleteDirectoryTree(m_paths.tempDir);
+        return;
+    }
+
+    if (!FetchPackage(server) || !InstallPackage()) return;
+    DeleteDirectoryTree(m_paths.tempDir);
+    Succeed(m_task);
+}
+
+bool UpdateRun::FetchManifest(ManifestFields& server) {
+    m_task.status.Set(L"正在检查更新...");
+    std::string narrowUrl;
+    FileSink sink(MANIFEST_MAX_BYTES, false);
+    if (!NarrowUrl(m_manifestUrl, narrowUrl) ||
+        !DownloadInto(m_paths.downloadedManifest, narrowUrl.c_str(), m_task.manifestProgress, sink)) {
+        m_task.manifestProgress = PROGRESS_FULL;
+        if (sink.Exceeded()) {  // not a manifest at all: nothing else is fetched
+            FailAndClean(LAUNCH_ERR_VERSION_FILE);
+            return false;
+        }
+        m_task.errorDetail.Set(m_manifestUrl);
+        FailAndClean(LAUNCH_ERR_VERSION_DOWNLOAD);
+        return false;
+    }
+
+    Stage(LAUNCH_ERR_VERSION_FILE);
+    Json::Value downloaded;
+    if (!LoadJsonFile(m_paths.downloadedManifest, downloaded) || !ReadManifestFields(downloaded, server)) {
+        FailAndClean(LAUNCH_ERR_VERSION_FILE);
+        return false;
+    }
+    return true;
+}
+
+bool UpdateRun::FetchPackage(const ManifestFields& server) {
+    Stage(LAUNCH_ERR_PACKAGE_DOWNLOAD);
+    m_task.status.Set(L"正在下载更新包...");
+    FileSink sink(server.hasPackageSize ? server.packageSize : UINT64_MAX, server.hasPackageSha256);
+    bool ok = DownloadInto(m_paths.packageFile, server.packageUrl.c_str(), m_task.packageProgress, sink);
+    if (ok) {
+        Sha256Digest digest{};
+        const bool hashed = server.hasPackageSha256 && sink.Digest(digest);
+        ok = PackageMatches(server.hasPackageSize, server.packageSize, sink.Size(),
+                            server.hasPackageSha256, server.packageSha256, hashed, digest);
+    }
+    if (!ok) {
+        m_task.packageProgress = PROGRESS_FULL;
+        m_task.errorDetail.Set(FromAnsi(server.packageUrl));
+        DeleteFileW(m_paths.packageFile.c_str());
+        FailAndClean(LAUNCH_ERR_PACKAGE_DOWNLOAD);
+    }
+    return ok;
+}
+
+bool UpdateRun::InstallPackage() {
+    Stage(LAUNCH_ERR_EXTRACT);
+    m_task.status.Set(L"正在解压...");
+
+    // Before the game is touched: the package opens, every name stays inside, and the install
+    // root's volume takes the unpacked game beside the old one.
+    PackageSummary summary;
+    int code = InspectPackage(m_paths.packageFile, summary);
+    if (code != 0) {
+        m_task.unpackError = code;
+        FailAndClean(LAUNCH_ERR_EXTRACT);
+        return false;
+    }
+    unsigned long long available = 0;
+    const bool queried = QueryFreeSpaceOf(m_task.installRoot.Get(), &available);
+    if (IsInstallSpaceTooLow(queried, available, summary.unpackedBytes)) {
+        FailAndClean(LAUNCH_ERR_DISK_SPACE);
+        return false;
+    }
+
+    // The new game is unpacked beside the old one, which stays whole until the swap.
+    DeleteDirectoryTree(m_paths.stagedGameDir);
+    CreateDirectoryTree(m_paths.stagedGameDir);
+    code = Extract7z(m_paths.packageFile, m_paths.stagedGameDir + L"\\", &m_task.unpackProgress);
+    if (code == 0 && !CopyFileW(m_paths.downloadedManifest.c_str(),
+                                (m_paths.stagedGameDir + L"\\version.json").c_str(), FALSE))
+        code = EXTRACT_OUTPUT_FAILED;
+    m_task.unpackError = code;
+    if (code != 0) {
+        FailAndClean(LAUNCH_ERR_EXTRACT);
+        return false;
+    }
+
+    // The player may have started the game during a long download.
+    Stage(LAUNCH_ERR_SWAP);
+    if (IsProcessRunning(names::kGameExe, 0)) {
+        FailAndClean(LAUNCH_ERR_GAME_RUNNING);
+        return false;
+    }
+    if (!SwapInStagedGame(m_paths.gameDir, m_paths.stagedGameDir, m_paths.previousGameDir)) {
+        FailAndClean(LAUNCH_ERR_SWAP);
+        return false;
+    }
+    DeleteDirectoryTree(m_paths.previousGameDir);
+    return true;
 }
 
 }  // namespace
@@ -89,66 +260,11 @@ DWORD WINAPI UpdateThreadProc(LPVOID parameter) {
 }
 
 void RunUpdate(UpdateTask& task) {
-    std::wstring installRoot = ResolveInstallRoot();
-    installRoot = ReadSetting(L"local_path", installRoot);
-    const std::wstring manifestUrl = ReadSetting(L"version_url", DEFAULT_VERSION_URL);
-    const InstallPaths paths = MakeInstallPaths(installRoot);
-    task.installRoot.Set(installRoot);
-    task.gameExePath.Set(paths.gameExe);
-
-    if (manifestUrl.empty() || installRoot.empty()) {
-        task.errorDetail.Set(manifestUrl);
-        return Fail(task, LAUNCH_ERR_CONFIG);
+    int32_t stageFailure = LAUNCH_ERR_CONFIG;
+    // The thread's barrier: an unexpected exception ends the run as its stage's failure.
+    try {
+        UpdateRun(task, stageFailure).Run();
+    } catch (...) {
+        if (!IsTaskFinished(task)) Fail(task, stageFailure);
     }
-    if (IsProcessRunning(names::kGameExe, 0)) return Fail(task, LAUNCH_ERR_GAME_RUNNING);
-
-    unsigned long long freeBytes = 0;
-    const bool queried = g_freeSpaceQuery.load()(&freeBytes);
-    if (IsDiskSpaceTooLow(queried, freeBytes)) return Fail(task, LAUNCH_ERR_DISK_SPACE);
-
-    CreateDirectoryTree(paths.tempDir);
-    // From here on every failure removes the temp folder, after the record says how it ended.
-    auto failAndClean = [&](int32_t code) {
-        Fail(task, code);
-        DeleteDirectoryTree(paths.tempDir);
-    };
-
-    task.status.Set(L"正在检查更新...");
-    std::string narrowManifestUrl;
-    if (!NarrowUrl(manifestUrl, narrowManifestUrl) ||
-        !DownloadInto(paths.downloadedManifest, narrowManifestUrl.c_str(), task.manifestProgress)) {
-        task.manifestProgress = PROGRESS_FULL;
-        task.errorDetail.Set(manifestUrl);
-        return failAndClean(LAUNCH_ERR_VERSION_DOWNLOAD);
-    }
-
-    Json::Value downloaded;
-    ManifestFields server;
-    if (!LoadJsonFile(paths.downloadedManifest, downloaded) || !ReadManifestFields(downloaded, server))
-        return failAndClean(LAUNCH_ERR_VERSION_FILE);
-
-    const int32_t installedVersion = InstalledVersion(paths.installedManifest);
-    const bool gameExeExists = CanOpenForReading(paths.gameExe);
-    if (!IsUpdateNeeded(server.version, installedVersion, gameExeExists)) {
-        Succeed(task);
-        DeleteDirectoryTree(paths.tempDir);
-        return;
-    }
-
-    task.status.Set(L"正在下载更新包...");
-    if (!DownloadInto(paths.packageFile, server.packageUrl.c_str(), task.packageProgress)) {
-        task.packageProgress = PROGRESS_FULL;
-        task.errorDetail.Set(FromAnsi(server.packageUrl));
-        return failAndClean(LAUNCH_ERR_PACKAGE_DOWNLOAD);
-    }
-
-    DeleteDirectoryTree(paths.gameDir);
-    task.status.Set(L"正在解压...");
-    const int unpackError = Extract7z(paths.packageFile, paths.unpackDestination, &task.unpackProgress);
-    task.unpackError = unpackError;
-    if (unpackError != 0) return failAndClean(LAUNCH_ERR_EXTRACT);
-
-    CopyFileW(paths.downloadedManifest.c_str(), paths.installedManifest.c_str(), FALSE);
-    DeleteDirectoryTree(paths.tempDir);
-    Succeed(task);
 }

@@ -16,9 +16,11 @@ inline constexpr size_t NARROW_URL_BUFFER = 1024;
 DWORD WINAPI UpdateThreadProc(LPVOID parameter);
 
 // Works out the install root and manifest URL, refuses while the game runs or C: is nearly full,
-// downloads the manifest, and when the installed game is not current downloads the package,
-// replaces the game folder with its content and records the manifest as installed. Reports only
-// through the record: progress PROGRESS_FULL on success, a LAUNCH_ERR_ code in result otherwise.
+// repairs what an interrupted earlier update left, downloads the manifest, and when the installed
+// game is not current downloads and checks the package, unpacks it beside the game ("game.new")
+// and swaps it in by renames, so that a failed update leaves the installed game as it was.
+// Reports only through the record: progress PROGRESS_FULL on success, a LAUNCH_ERR_ code in
+// result otherwise. Never throws: an unexpected exception ends the run as its stage's failure.
 void RunUpdate(UpdateTask& task);
 
 // The manifest URL as bytes (U+0000..U+00FF become the byte of the same value). False for a

@@ -1,0 +1,46 @@
+// A download sink that writes a file and checks the body on its way in: a size cap that stops an
+// endless body, and the SHA-256 computed as the bytes pass, so nothing is read twice.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "platform/Sha256.h"
+#include "transfer/Download.h"
+
+class FileSink : public DownloadSink {
+public:
+    // maxBytes: a body longer than this ends the transfer. withHash: compute the SHA-256.
+    FileSink(uint64_t maxBytes, bool withHash);
+    ~FileSink() override;
+    FileSink(const FileSink&) = delete;
+    FileSink& operator=(const FileSink&) = delete;
+
+    // Creates (or truncates) the file. False when it cannot be opened.
+    bool Open(const std::wstring& path);
+    bool Write(const char* data, size_t size) override;
+    // Closes the file; false when its last buffered write (or anything before) failed.
+    bool Close();
+
+    uint64_t Size() const { return m_size; }
+    bool Exceeded() const { return m_exceeded; }
+    // The digest of everything written; false without a hash or when hashing failed.
+    bool Digest(Sha256Digest& digest);
+
+private:
+    FILE* m_file = nullptr;
+    uint64_t m_maxBytes;
+    uint64_t m_size = 0;
+    bool m_exceeded = false;
+    bool m_writeFailed = false;
+    std::unique_ptr<Sha256> m_hash;
+    bool m_hashFinished = false;
+    bool m_hashOk = false;
+    Sha256Digest m_digest{};
+};
+
+// Whether a downloaded package is the one the manifest names: its size and hash where given.
+bool PackageMatches(bool hasSize, uint64_t expectedSize, uint64_t actualSize, bool hasHash,
+                    const Sha256Digest& expectedHash, bool gotHash, const Sha256Digest& actualHash);

@@ -1,0 +1,96 @@
+#include "update/ManifestFields.h"
+
+#include <json/reader.h>
+
+#include <sstream>
+
+namespace {
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+}  // namespace
+
+bool ParseJsonText(const std::string& bytes, Json::Value& value) {
+    std::istringstream stream(bytes);
+    try {
+        // The classic reader: comments allowed, any value as root, trailing text ignored. It
+        // throws past its nesting limit, which counts as unparsable here.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+        Json::Reader reader;
+#pragma GCC diagnostic pop
+        return reader.parse(stream, value, true);
+    } catch (...) {
+        value = Json::Value();
+        return false;
+    }
+}
+
+bool ParsePackageSize(const Json::Value& value, uint64_t& size) {
+    if (value.type() == Json::uintValue) {
+        size = value.asUInt64();
+        return true;
+    }
+    if (value.type() == Json::intValue && value.asInt64() >= 0) {
+        size = uint64_t(value.asInt64());
+        return true;
+    }
+    return false;
+}
+
+bool ParseSha256Hex(const std::string& text, Sha256Digest& digest) {
+    if (text.size() != digest.size() * 2) return false;
+    for (size_t i = 0; i < digest.size(); ++i) {
+        int high = HexValue(text[2 * i]), low = HexValue(text[2 * i + 1]);
+        if (high < 0 || low < 0) return false;
+        digest[i] = uint8_t(high * 16 + low);
+    }
+    return true;
+}
+
+std::string Sha256Hex(const Sha256Digest& digest) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (uint8_t byte : digest) {
+        text.push_back(kDigits[byte >> 4]);
+        text.push_back(kDigits[byte & 15]);
+    }
+    return text;
+}
+
+bool ReadManifestFields(Json::Value& root, ManifestFields& fields) {
+    try {
+        if (!root.isObject() && !root.isNull()) return false;
+        // Non-const access, as for any reader of the manifest: absent members become null.
+        Json::Value& version = root["ServerVersionCode"];
+        Json::Value& packageUrl = root["WinPackageURL"];
+        if (!version.isConvertibleTo(Json::intValue)) return false;
+        if (!packageUrl.isConvertibleTo(Json::stringValue)) return false;
+        fields.version = version.asInt();
+        fields.packageUrl = packageUrl.asString();
+
+        fields.hasPackageSize = root.isMember("WinPackageSize");
+        if (fields.hasPackageSize && !ParsePackageSize(root["WinPackageSize"], fields.packageSize))
+            return false;
+        fields.hasPackageSha256 = root.isMember("WinPackageSHA256");
+        if (fields.hasPackageSha256) {
+            const Json::Value& hash = root["WinPackageSHA256"];
+            if (!hash.isString() || !ParseSha256Hex(hash.asString(), fields.packageSha256))
+                return false;
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool NamesPackageIdentity(const ManifestFields& fields) {
+    return fields.hasPackageSize && fields.hasPackageSha256;
+}
+
+bool IsUpdateNeeded(int32_t serverVersion, int32_t installedVersion, bool gameExeExists) {
+    return !(serverVersion <= installedVersion && gameExeExists);
+}

@@ -1,0 +1,47 @@
+// The version manifest's fields and the rules for them, shared by the launcher and the release
+// tool so that a manifest one accepts is one the other accepts. No Windows calls in here.
+//   {"ServerVersionCode": <int>, "WinPackageURL": "<url>",
+//    "WinPackageSize": <bytes>, "WinPackageSHA256": "<64 hex digits>", ...}
+#pragma once
+
+#include <json/value.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+// A manifest body longer than this is refused before it is parsed.
+inline constexpr uint64_t MANIFEST_MAX_BYTES = 1024 * 1024;
+
+using Sha256Digest = std::array<uint8_t, 32>;
+
+struct ManifestFields {
+    int32_t version = 0;     // "ServerVersionCode"
+    std::string packageUrl;  // "WinPackageURL", bytes as stored
+    bool hasPackageSize = false;
+    uint64_t packageSize = 0;  // "WinPackageSize"
+    bool hasPackageSha256 = false;
+    Sha256Digest packageSha256{};  // "WinPackageSHA256"
+};
+
+// Parses bytes as one JSON value with the classic reader (comments allowed, text after the value
+// not examined). False for anything it refuses, including nesting deeper than it accepts.
+bool ParseJsonText(const std::string& bytes, Json::Value& value);
+
+// Reads the members with the library's conversions (absent or null version and URL: 0 and "").
+// False for a malformed manifest: a root that is neither object nor null, a version that does
+// not convert to a 32-bit integer, a package URL that is an array or object, or a size or hash
+// that is present but not a non-negative integer / 64 hex digits. Never throws.
+bool ReadManifestFields(Json::Value& root, ManifestFields& fields);
+
+// "WinPackageSize": an integer (not a real, not a string) from 0 up to 2^64 - 1.
+bool ParsePackageSize(const Json::Value& value, uint64_t& size);
+// "WinPackageSHA256": exactly 64 hexadecimal digits, either case.
+bool ParseSha256Hex(const std::string& text, Sha256Digest& digest);
+std::string Sha256Hex(const Sha256Digest& digest);  // lower case
+
+// Whether a manifest names its package's size and hash, which a signed release must.
+bool NamesPackageIdentity(const ManifestFields& fields);
+
+// Already current: the server's version is not newer and the game executable exists.
+bool IsUpdateNeeded(int32_t serverVersion, int32_t installedVersion, bool gameExeExists);
