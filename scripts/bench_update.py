@@ -3,18 +3,21 @@
     /usr/bin/python3 scripts/bench_update.py [--runs N]
 
 Times, under the same Wine and from the same loopback server in one run: a full update of the
-~200 MiB package (the worker run from a launcher folder of its own), the already-current course,
-and the package's download and extraction alone; prints the ratio of the full update to the sum
-of the two parts.
+~200 MiB package (the worker run from a launcher folder of its own, the manifest naming the
+package's size and SHA-256), the already-current course, and the package's download and
+extraction alone; prints the ratio of the full update to the sum of the two parts, and the
+hash's and the swap's own time.
 """
 import argparse
+import hashlib
 import os
 import shutil
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import benchdata  # noqa: E402
-from benchlib import BUILD, FileServer, median, prepare, stop_wine, timed, winpath  # noqa: E402
+import subprocess  # noqa: E402
+from benchlib import BUILD, FileServer, median, prepare, sh, stop_wine, timed, winpath  # noqa: E402
 
 
 def main():
@@ -37,7 +40,13 @@ def main():
     try:
         with FileServer(cdn) as server:
             with open(os.path.join(cdn, "version.json"), "w") as f:
-                f.write('{"ServerVersionCode": 1, "WinPackageURL": "%s"}' % server.url("package.7z"))
+                digest = hashlib.sha256()
+                with open(archive, "rb") as pkg:
+                    for block in iter(lambda: pkg.read(1 << 20), b""):
+                        digest.update(block)
+                f.write('{"ServerVersionCode": 1, "WinPackageURL": "%s", "WinPackageSize": %d, '
+                        '"WinPackageSHA256": "%s"}' % (server.url("package.7z"), os.path.getsize(archive),
+                                                      digest.hexdigest()))
             with open(os.path.join(launcher_dir, "setting.ini"), "w") as f:
                 f.write("[Vantrel]\r\nlocal_path=%s\r\nversion_url=%s\r\n" % (winpath(root), server.url("version.json")))
             out = winpath(os.path.join(work, "out.txt"))
@@ -62,6 +71,12 @@ def main():
                                   winpath(os.path.join(work, "dl.7z")), winpath(dest) + "\\"], env)
                 assert rc == 0
                 extract.append(t)
+            parts = os.path.join(work, "parts")
+            os.makedirs(parts, exist_ok=True)
+            r = sh(["wine", os.path.join(BUILD, "bench", "update_parts_bench.exe"),
+                    winpath(os.path.join(work, "dl.7z")), winpath(parts)], env=env,
+                   stdout=subprocess.PIPE, text=True)
+            own = dict(kv.split("=") for kv in r.stdout.split())
     finally:
         stop_wine(env)
         shutil.rmtree(work, ignore_errors=True)
@@ -72,7 +87,9 @@ def main():
     print(f"  already current  {c:7.2f} s")
     print(f"  download alone   {d:7.2f} s   extraction alone {x:7.2f} s   sum {d + x:7.2f} s")
     print(f"  full update / (download + extraction) = {f / (d + x):.3f}   worker alone: {w / (d + x):.3f}")
-    print("  (every figure but the worker's is a whole process under Wine, start-up and exit included)")
+    print(f"  SHA-256 on the way in {float(own['hash']):.3f} s ({own['hash_mib_s']} MiB/s)   "
+          f"swap (renames) {float(own['swap']) * 1000:.1f} ms   deleting the old game {float(own['delete_old']):.2f} s")
+    print("  (every figure but the worker's and the last line's is a whole process under Wine, start-up and exit included)")
 
 
 if __name__ == "__main__":

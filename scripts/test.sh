@@ -22,11 +22,24 @@ wine_prepare_prefix
 # A display of our own for the windows the tests open; everything started here is stopped
 # when the run ends, whatever the outcome.
 xvfb_pid=""
+small_volume=""
 cleanup() {
   wine_stop
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+  if [ -n "$small_volume" ]; then umount "$small_volume" 2>/dev/null || true; rmdir "$small_volume" 2>/dev/null || true; fi
 }
 trap cleanup EXIT
+
+# A small volume of this run's own, for installs that do not fit (mounting needs root).
+if [ "$(id -u)" = 0 ]; then
+  small_volume=$(mktemp -d "$REPO/build/small-volume.XXXXXX")
+  if mount -t tmpfs -o size=16m tmpfs "$small_volume" 2>/dev/null; then
+    export QUENBY_SMALL_VOLUME="$small_volume"
+  else
+    rmdir "$small_volume"; small_volume=""
+    echo "test: no small volume could be mounted; the tests that need one are skipped" >&2
+  fi
+fi
 wine_start_display
 xvfb_pid=$WINE_XVFB_PID
 

@@ -193,6 +193,11 @@ TEST_F(InstallTest, UninstallRemovesEntryGameAndShortcutsAndThenItsOwnFile) {
     CreateDirectoryTree(root + L"\\game\\data");
     WriteFileBytes(root + L"\\game\\data\\level.map", "x");
     WriteFileBytes(root + L"\\player-notes.txt", "keep");
+    // What an interrupted update leaves beside the game goes too.
+    CreateDirectoryTree(root + L"\\game.new\\data");
+    WriteFileBytes(root + L"\\game.new\\data\\half.pak", "half");
+    CreateDirectoryTree(root + L"\\game.old");
+    WriteFileBytes(root + L"\\game.old\\version.json", "{}");
 
     auto r = Uninstall(copy);
     EXPECT_EQ(r[L"result"], L"0");
@@ -201,6 +206,8 @@ TEST_F(InstallTest, UninstallRemovesEntryGameAndShortcutsAndThenItsOwnFile) {
     EXPECT_EQ(r[L"statuses"], L"|正在卸载文件...|卸载完成");
     EXPECT_TRUE(EntryValues().empty());
     EXPECT_FALSE(Exists(root + L"\\game"));
+    EXPECT_FALSE(Exists(root + L"\\game.new"));
+    EXPECT_FALSE(Exists(root + L"\\game.old"));
     EXPECT_FALSE(Exists(DesktopShortcut()));
     EXPECT_FALSE(Exists(StartMenuShortcut()));
     EXPECT_EQ(ReadFileBytes(root + L"\\player-notes.txt"), "keep");

@@ -110,3 +110,53 @@ TEST(IsUpdateNeeded, DecisionTable) {
         EXPECT_EQ(IsUpdateNeeded(c.server, c.installed, c.exeExists), c.needed)
             << c.server << " " << c.installed << " " << c.exeExists;
 }
+
+TEST(ReadManifestFields, PackageSizeAndHash) {
+    const std::string hash = "00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF";
+    struct Case { std::string json; bool ok, hasSize; uint64_t size; bool hasHash; };
+    const Case cases[] = {
+        {R"({"ServerVersionCode": 1})", true, false, 0, false},  // older manifests stay valid
+        {R"({"WinPackageSize": 0})", true, true, 0, false},
+        {R"({"WinPackageSize": 4294967296})", true, true, 4294967296ull, false},
+        {R"({"WinPackageSize": 18446744073709551615})", true, true, 18446744073709551615ull, false},
+        {R"({"WinPackageSHA256": ")" + hash + R"("})", true, false, 0, true},
+        {R"({"WinPackageSize": 5, "WinPackageSHA256": ")" + hash + R"("})", true, true, 5, true},
+        {R"({"WinPackageSize": -1})", false},
+        {R"({"WinPackageSize": 5.0})", false},
+        {R"({"WinPackageSize": 1e3})", false},
+        {R"({"WinPackageSize": "5"})", false},
+        {R"({"WinPackageSize": true})", false},
+        {R"({"WinPackageSize": null})", false},
+        {R"({"WinPackageSize": [5]})", false},
+        {R"({"WinPackageSHA256": ")" + hash.substr(1) + R"("})", false},
+        {R"({"WinPackageSHA256": ")" + hash + R"(0"})", false},
+        {R"({"WinPackageSHA256": ")" + std::string(63, '0') + R"(g"})", false},
+        {R"({"WinPackageSHA256": " )" + hash.substr(1) + R"("})", false},
+        {R"({"WinPackageSHA256": 12})", false},
+        {R"({"WinPackageSHA256": null})", false},
+    };
+    for (const Case& c : cases) {
+        Json::Value root;
+        ASSERT_TRUE(ParseJsonText(c.json, root)) << c.json;
+        ManifestFields fields;
+        ASSERT_EQ(ReadManifestFields(root, fields), c.ok) << c.json;
+        if (!c.ok) continue;
+        EXPECT_EQ(fields.hasPackageSize, c.hasSize) << c.json;
+        EXPECT_EQ(fields.packageSize, c.size) << c.json;
+        EXPECT_EQ(fields.hasPackageSha256, c.hasHash) << c.json;
+        EXPECT_EQ(NamesPackageIdentity(fields), c.hasSize && c.hasHash) << c.json;
+        if (c.hasHash) {
+            EXPECT_EQ(fields.packageSha256[0], 0x00);
+            EXPECT_EQ(fields.packageSha256[9], 0x99);
+            EXPECT_EQ(fields.packageSha256[31], 0xFF);
+            EXPECT_EQ(Sha256Hex(fields.packageSha256), "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff");
+        }
+    }
+}
+
+TEST(ParseJsonText, NestingPastTheReadersLimitIsRefusedNotThrown) {
+    Json::Value value;
+    EXPECT_TRUE(ParseJsonText(std::string(500, '[') + std::string(500, ']'), value));
+    EXPECT_FALSE(ParseJsonText(std::string(5000, '[') + std::string(5000, ']'), value));
+    EXPECT_FALSE(ParseJsonText("{\"a\":" + std::string(100000, '[') , value));
+}

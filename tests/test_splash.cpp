@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -293,4 +294,29 @@ TEST(SplashExitQuestion, CancelKeepsBothWindowsAndOkEndsTheModalLoop) {
     EXPECT_FALSE(IsWindow(window));
     MSG msg;
     PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);  // nothing left behind
+}
+
+TEST(WindowProcedureBarrier, AnExceptionInAHandlerStopsAtTheWindowProcedure) {
+    struct FaultyDialog : CDialog {
+        FaultyDialog() : CDialog(IDD_LAUNCHER, nullptr) {}
+        UINT faultMessage = 0;
+        int timers = 0;
+        void OnTimer(UINT_PTR) override {
+            ++timers;
+            throw std::runtime_error("a fault in a handler");
+        }
+        void OnHandlerFault(UINT message) override { faultMessage = message; }
+    } dialog;
+    ASSERT_TRUE(dialog.Create(IDD_LAUNCHER, nullptr));
+    // Dispatched by the system: an exception crossing its frames would end the process.
+    dialog.PostMessage(WM_TIMER, 7, 0);
+    PumpMessages(200);
+    EXPECT_EQ(dialog.timers, 1);
+    EXPECT_EQ(dialog.faultMessage, UINT(WM_TIMER));
+    // The window goes on working afterwards.
+    dialog.faultMessage = 0;
+    EXPECT_EQ(dialog.SendMessage(WM_TIMER, 7, 0), 0);
+    EXPECT_EQ(dialog.timers, 2);
+    EXPECT_EQ(dialog.faultMessage, UINT(WM_TIMER));
+    dialog.DestroyWindow();
 }

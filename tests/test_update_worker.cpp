@@ -260,3 +260,11 @@ TEST_F(UpdateWorkerTest, RealFreeSpaceOfThisMachinePasses) {
     auto r = Run();
     EXPECT_EQ(r[L"result"], available.QuadPart >= (1ull << 30) ? L"0" : L"-10005");
 }
+
+TEST_F(UpdateWorkerTest, AnExceptionInTheWorkerEndsAsItsStagesFailure) {
+    ServeManifest(1);
+    auto r = Run(L"--free-query-throws");  // the process must not be terminated
+    EXPECT_EQ(r[L"result"], L"-10005");
+    EXPECT_EQ(r[L"progress"], L"0");
+    EXPECT_EQ(server.Requests("/version.json"), 0);
+}

@@ -1,5 +1,7 @@
 #include "transfer/FileSink.h"
 
+#include <algorithm>
+
 FileSink::FileSink(uint64_t maxBytes, bool withHash) : m_maxBytes(maxBytes) {
     if (withHash) m_hash.reset(new Sha256);
 }
@@ -10,19 +12,25 @@ bool FileSink::Open(const std::wstring& path) {
     Close();
     m_size = 0;
     m_exceeded = m_writeFailed = false;
-    m_file = _wfopen(path.c_str(), L"wb");
-    return m_file != nullptr;
+    m_file.Reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    return m_file.IsValid();
 }
 
 bool FileSink::Write(const char* data, size_t size) {
-    if (!m_file || m_writeFailed) return false;
+    if (!m_file.IsValid() || m_writeFailed) return false;
     if (size > m_maxBytes - m_size) {
         m_exceeded = true;  // stop before a byte beyond the cap reaches the disk
         return false;
     }
-    if (size && fwrite(data, 1, size, m_file) != size) {
-        m_writeFailed = true;
-        return false;
+    for (size_t done = 0; done < size;) {
+        DWORD written = 0;
+        const DWORD piece = DWORD(std::min<size_t>(size - done, 0x400000));
+        if (!WriteFile(m_file.Get(), data + done, piece, &written, nullptr) || written == 0) {
+            m_writeFailed = true;
+            return false;
+        }
+        done += written;
     }
     if (m_hash) m_hash->Add(data, size);
     m_size += size;
@@ -30,10 +38,8 @@ bool FileSink::Write(const char* data, size_t size) {
 }
 
 bool FileSink::Close() {
-    if (!m_file) return !m_writeFailed;
-    const bool closed = fclose(m_file) == 0;
-    m_file = nullptr;
-    if (!closed) m_writeFailed = true;
+    if (!m_file.IsValid()) return !m_writeFailed;
+    if (!CloseHandle(m_file.Release())) m_writeFailed = true;
     return !m_writeFailed;
 }
 

@@ -1,12 +1,13 @@
 // A download sink that writes a file and checks the body on its way in: a size cap that stops an
-// endless body, and the SHA-256 computed as the bytes pass, so nothing is read twice.
+// endless body, and the SHA-256 computed as the bytes pass, so nothing is read twice. Each piece
+// goes straight to the system (no stream buffer), so a full disk fails the write that meets it.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 
+#include "platform/ScopedWin.h"
 #include "platform/Sha256.h"
 #include "transfer/Download.h"
 
@@ -21,7 +22,7 @@ public:
     // Creates (or truncates) the file. False when it cannot be opened.
     bool Open(const std::wstring& path);
     bool Write(const char* data, size_t size) override;
-    // Closes the file; false when its last buffered write (or anything before) failed.
+    // Closes the file; false when a write or the close itself failed.
     bool Close();
 
     uint64_t Size() const { return m_size; }
@@ -30,7 +31,7 @@ public:
     bool Digest(Sha256Digest& digest);
 
 private:
-    FILE* m_file = nullptr;
+    scoped::Handle m_file;
     uint64_t m_maxBytes;
     uint64_t m_size = 0;
     bool m_exceeded = false;

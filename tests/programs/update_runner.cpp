@@ -1,10 +1,11 @@
 // Runs the update worker from wherever this program was copied to (so setting.ini and the
 // install root are found as the launcher finds them), watches the record every 30 ms the way the
 // launcher window does, and writes what it saw.
-//   update_runner.exe OUTFILE [--free-bytes=N | --free-query-fails]
+//   update_runner.exe OUTFILE [--free-bytes=N | --free-query-fails | --free-query-throws]
 // Output: UTF-8 "key=value" lines.
 #include <windows.h>
 
+#include <stdexcept>
 #include <string>
 
 #include "tests/support/TestFiles.h"
@@ -17,6 +18,7 @@ bool FixedFreeSpace(unsigned long long* freeBytes) {
     return true;
 }
 bool FailingFreeSpace(unsigned long long*) { return false; }
+bool ThrowingFreeSpace(unsigned long long*) { throw std::runtime_error("a fault inside the worker"); }
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -28,6 +30,8 @@ int wmain(int argc, wchar_t** argv) {
             SetFreeSpaceQueryForTesting(FixedFreeSpace);
         } else if (arg == L"--free-query-fails") {
             SetFreeSpaceQueryForTesting(FailingFreeSpace);
+        } else if (arg == L"--free-query-throws") {
+            SetFreeSpaceQueryForTesting(ThrowingFreeSpace);
         }
     }
 

@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <curl/curl.h>
+
+#include <stdexcept>
+
+#include "tests/support/HttpServer.h"
+#include "tests/support/TestFiles.h"
+#include "transfer/FileSink.h"
+
+using namespace testing_support;
+
+namespace {
+Sha256Digest DigestOf(const char* hex) {
+    Sha256Digest digest{};
+    EXPECT_TRUE(ParseSha256Hex(hex, digest));
+    return digest;
+}
+}  // namespace
+
+TEST(FileSink, HashesWhatItWritesAcrossPieces) {
+    TempDir dir;
+    FileSink sink(UINT64_MAX, true);
+    ASSERT_TRUE(sink.Open(dir / L"abc.bin"));
+    // "abc" in two pieces, as a transfer hands it over.
+    ASSERT_TRUE(sink.Write("a", 1));
+    ASSERT_TRUE(sink.Write("bc", 2));
+    ASSERT_TRUE(sink.Write("", 0));
+    ASSERT_TRUE(sink.Close());
+    Sha256Digest digest{};
+    ASSERT_TRUE(sink.Digest(digest));
+    EXPECT_EQ(digest, DigestOf("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+    EXPECT_EQ(sink.Size(), 3u);
+    EXPECT_EQ(ReadFileBytes(dir / L"abc.bin"), "abc");
+}
+
+TEST(FileSink, StopsAtItsCapBeforeAByteTooManyIsWritten) {
+    TempDir dir;
+    FileSink sink(5, false);
+    ASSERT_TRUE(sink.Open(dir / L"capped.bin"));
+    EXPECT_TRUE(sink.Write("1234", 4));
+    EXPECT_TRUE(sink.Write("5", 1));
+    EXPECT_FALSE(sink.Write("6", 1));
+    EXPECT_TRUE(sink.Exceeded());
+    sink.Close();
+    EXPECT_EQ(ReadFileBytes(dir / L"capped.bin"), "12345");
+}
+
+TEST(FileSink, EndlessBodyEndsAtTheCap) {
+    HttpServer server;
+    server.Route("/endless", [&server](SOCKET client) {
+        HttpServer::Send(client, HttpServer::Head(200, ""));
+        const std::string block(64 * 1024, 'x');
+        for (int i = 0; i < 100000 && !server.Stopping(); ++i)
+            if (!HttpServer::Send(client, block)) break;
+    });
+    TempDir dir;
+    FileSink sink(1000000, true);
+    ASSERT_TRUE(sink.Open(dir / L"endless.bin"));
+    DownloadProgress target{nullptr};
+    EXPECT_EQ(DownloadFile(&target, server.Url("/endless").c_str(), sink), CURLE_WRITE_ERROR);
+    EXPECT_TRUE(sink.Exceeded());
+    EXPECT_LE(sink.Size(), 1000000u);
+    sink.Close();
+}
+
+TEST(FileSink, FullDiskFailsTheWriteThatMeetsIt) {
+    const char* volume = getenv("QUENBY_SMALL_VOLUME");
+    if (!volume || !*volume) GTEST_SKIP() << "no small volume mounted (QUENBY_SMALL_VOLUME)";
+    std::wstring folder = L"Z:" + Widen(volume);
+    for (wchar_t& c : folder)
+        if (c == L'/') c = L'\\';
+    folder += L"\\sink-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(folder.c_str(), nullptr);
+    FileSink sink(UINT64_MAX, true);
+    ASSERT_TRUE(sink.Open(folder + L"\\big.bin"));
+    const std::string block(1 << 20, 'f');
+    int accepted = 0;
+    while (accepted < 64 && sink.Write(block.data(), block.size())) ++accepted;
+    EXPECT_LT(accepted, 64);  // the volume holds 16 MiB
+    EXPECT_FALSE(sink.Write("more", 4));
+    EXPECT_FALSE(sink.Close());
+    Sha256Digest digest{};
+    sink.Digest(digest);
+    ForceRemoveTree(folder);
+}
+
+TEST(DownloadFile, AnExceptionInTheSinkEndsTheTransferAsAWriteError) {
+    HttpServer server;
+    server.RouteBody("/body", std::string(100000, 'b'));
+    struct ThrowingSink : DownloadSink {
+        bool Write(const char*, size_t) override { throw std::runtime_error("sink fault"); }
+    } sink;
+    DownloadProgress target{nullptr};
+    EXPECT_EQ(DownloadFile(&target, server.Url("/body").c_str(), sink), CURLE_WRITE_ERROR);
+}
+
+TEST(PackageMatches, SizeAndHashWhereGiven) {
+    const Sha256Digest a = DigestOf("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    Sha256Digest b = a;
+    b[31] ^= 1;
+    EXPECT_TRUE(PackageMatches(false, 0, 123, false, a, false, b));  // nothing given
+    EXPECT_TRUE(PackageMatches(true, 5ull << 32, 5ull << 32, true, a, true, a));
+    EXPECT_FALSE(PackageMatches(true, 5ull << 32, 1ull << 32, false, a, false, a));  // differs past 32 bits
+    EXPECT_FALSE(PackageMatches(false, 0, 3, true, a, true, b));
+    EXPECT_FALSE(PackageMatches(false, 0, 3, true, a, false, a));  // no hash computed
+}

@@ -1,0 +1,206 @@
+// Failed updates through the real launcher: whatever goes wrong, the installed game stays as it
+// was, byte for byte, and nothing is left beside it.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "tests/support/LauncherFixture.h"
+#include "tests/support/TreeCompare.h"
+
+using namespace testing_support;
+
+namespace {
+
+const std::wstring kPackageFailure = L"无法下载安装包更新文件，请检查您的网络！\n";
+const std::wstring kBadManifest = L"非法的Version文件，请重新尝试。谢谢！";
+
+std::string ManifestWith(int version, const std::string& url, const std::string& extra) {
+    return "{\"ServerVersionCode\": " + std::to_string(version) + ", \"WinPackageURL\": \"" + url +
+           "\"" + extra + "}";
+}
+std::string SizeAndHash(uint64_t size, const std::string& hash) {
+    return ", \"WinPackageSize\": " + std::to_string(size) + ", \"WinPackageSHA256\": \"" + hash + "\"";
+}
+
+// A Linux folder as the launcher sees it through Wine's drive Z:.
+std::wstring WinePathOf(const std::string& linuxPath) {
+    std::wstring path = L"Z:" + Widen(linuxPath);
+    for (wchar_t& c : path)
+        if (c == L'/') c = L'\\';
+    return path;
+}
+
+class SafeUpdateTest : public LauncherFixture {
+protected:
+    std::string package = ReadFileBytes(E2e(L"game-package.7z"));
+    std::string packageHash = ReadFileBytes(E2e(L"game-package.7z.sha256"));
+
+    std::wstring Game() const { return root + L"\\game"; }
+
+    // Version 1 as an earlier update left it, with a player's own file in it.
+    void InstallVersionOne(const std::wstring& folder) {
+        CreateDirectoryTree(folder + L"\\saves");
+        WriteFileBytes(folder + L"\\version.json", Manifest(1, "http://old.invalid/v1.7z"));
+        CopyFileW(E2e(L"Vantrel.exe").c_str(), (folder + L"\\Vantrel.exe").c_str(), FALSE);
+        WriteFileBytes(folder + L"\\saves\\slot1.dat", "the player's progress");
+    }
+    void ServeManifest(const std::string& body) { server.RouteBody("/version.json", body); }
+
+    // Runs the launcher, expects the failure message, and checks that the game is untouched.
+    void ExpectFailureKeepsTheGame(const std::wstring& message) {
+        const auto before = ListTree(Game());
+        ASSERT_FALSE(before.empty());
+        ExpectMessage(launcher, L"", L"错误", message);
+        EXPECT_TRUE(ListTree(Game()) == before);
+        EXPECT_FALSE(Exists(root + L"\\game.new"));
+        EXPECT_FALSE(Exists(root + L"\\game.old"));
+        EXPECT_FALSE(Exists(copy));  // nothing registered
+    }
+};
+
+}  // namespace
+
+TEST_F(SafeUpdateTest, EveryFailedUpdateLeavesTheInstalledGameAsItWas) {
+    const std::string url = server.Url("/package.7z");
+    server.RouteBody("/page.7z", "<html><body>Please sign in to the Wi-Fi</body></html>");
+    server.RouteBody("/unsafe.7z", ReadFileBytes(ProgramDir() + L"fixtures\\unsafe-parent-slash.7z"));
+    server.RouteBody("/damaged.7z", ReadFileBytes(ProgramDir() + L"fixtures\\damaged-fifth.7z"));
+    server.Route("/endless.7z", [this](SOCKET client) {
+        // No length, and no end until the client hangs up.
+        HttpServer::Send(client, HttpServer::Head(200, ""));
+        const std::string block(64 * 1024, 'x');
+        for (int i = 0; i < 100000 && !server.Stopping(); ++i)
+            if (!HttpServer::Send(client, block)) break;
+    });
+    const std::string deep = std::string(5000, '[') + std::string(5000, ']');
+    struct Case { const char* label; std::string manifest; std::wstring message; };
+    const Case cases[] = {
+        {"size mismatch", ManifestWith(2, url, SizeAndHash(package.size() + 1, packageHash)),
+         kPackageFailure + Widen(url)},
+        {"hash mismatch",
+         ManifestWith(2, url, SizeAndHash(package.size(), std::string(64, 'a'))),
+         kPackageFailure + Widen(url)},
+        {"uppercase hash of another package",
+         ManifestWith(2, url, ", \"WinPackageSHA256\": \"" + std::string(63, 'F') + "0\""),
+         kPackageFailure + Widen(url)},
+        {"a page where the package should be", ManifestWith(2, server.Url("/page.7z"), ""),
+         L"解压文件失败，错误码(17)，请重新尝试。谢谢！"},
+        {"endless body with a declared size",
+         ManifestWith(2, server.Url("/endless.7z"), ", \"WinPackageSize\": 1000000"),
+         kPackageFailure + Widen(server.Url("/endless.7z"))},
+        {"a name leading outside", ManifestWith(2, server.Url("/unsafe.7z"), ""),
+         L"解压文件失败，错误码(16)，请重新尝试。谢谢！"},
+        {"a damaged block", ManifestWith(2, server.Url("/damaged.7z"), ""),
+         L"解压文件失败，错误码(3)，请重新尝试。谢谢！"},
+        {"manifest of 2 MiB",
+         ManifestWith(2, url, ", \"Padding\": \"" + std::string(2 * 1024 * 1024, ' ') + "\""),
+         kBadManifest},
+        {"manifest nested past the reader's limit",
+         ManifestWith(2, url, ", \"Deep\": " + deep), kBadManifest},
+        // The whole table of malformed values is in the manifest unit tests.
+        {"size as a string", ManifestWith(2, url, ", \"WinPackageSize\": \"1000\""), kBadManifest},
+        {"hash not hex",
+         ManifestWith(2, url, ", \"WinPackageSHA256\": \"" + std::string(64, 'g') + "\""),
+         kBadManifest},
+    };
+    InstallVersionOne(Game());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ServeManifest(c.manifest);
+        ExpectFailureKeepsTheGame(c.message);
+    }
+    // The 2 MiB manifest stopped at its cap and nothing after it was fetched.
+    EXPECT_EQ(server.Requests("/package.7z"), 3);
+}
+
+TEST_F(SafeUpdateTest, GameStartedDuringTheDownloadIsNotReplaced) {
+    // The package trickles in, so the player has time to start the game meanwhile.
+    HANDLE started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    server.Route("/slow.7z", [this, started](SOCKET client) {
+        HttpServer::Send(client, HttpServer::Head(200, "Content-Length: " + std::to_string(package.size()) + "\r\n"));
+        SetEvent(started);
+        const size_t pieces = 20;
+        for (size_t i = 0; i < pieces && !server.Stopping(); ++i) {
+            const size_t from = package.size() * i / pieces, to = package.size() * (i + 1) / pieces;
+            if (!HttpServer::Send(client, package.substr(from, to - from))) break;
+            Sleep(100);
+        }
+    });
+    ServeManifest(ManifestWith(2, server.Url("/slow.7z"), SizeAndHash(package.size(), packageHash)));
+    InstallVersionOne(Game());
+    const auto before = ListTree(Game());
+
+    ChildProcess run(launcher, L"");
+    ASSERT_TRUE(run.Started());
+    ASSERT_EQ(WaitForSingleObject(started, 30000), WAIT_OBJECT_0);
+    TempDir elsewhere;
+    CopyFileW(HelperProgram(L"sleeper.exe").c_str(), (elsewhere / L"Vantrel.exe").c_str(), FALSE);
+    ChildProcess game(elsewhere / L"Vantrel.exe", L"60000");
+    ASSERT_TRUE(game.Started());
+
+    MessageBoxInfo box;
+    ASSERT_TRUE(WaitForMessageBox(box, 30000, run.Id()));
+    EXPECT_EQ(box.text, L"当前游戏正在运行中，请到任务管理器中关闭Vantrel.exe进程后重新尝试。谢谢！");
+    AnswerMessageBox(box, IDOK);
+    EXPECT_EQ(run.Wait(20000), 0u);
+    EXPECT_TRUE(ListTree(Game()) == before);
+    EXPECT_FALSE(Exists(root + L"\\game.new"));
+    EXPECT_FALSE(Exists(root + L"\\game.old"));
+    CloseHandle(started);
+}
+
+TEST_F(SafeUpdateTest, InstallRootOnAVolumeTooSmallForTheGame) {
+    const char* volume = getenv("QUENBY_SMALL_VOLUME");
+    if (!volume || !*volume) GTEST_SKIP() << "no small volume mounted (QUENBY_SMALL_VOLUME)";
+    root = WinePathOf(volume) + L"\\run-" + std::to_wstring(GetCurrentProcessId()) + L"\\Vantrel";
+    copy = root + L"\\QuenbySkirmora.exe";
+    WriteSettings(download, server.Url("/version.json"));
+    ServeManifest(ManifestWith(2, server.Url("/package.7z"), SizeAndHash(package.size(), packageHash)));
+    InstallVersionOne(Game());
+    ExpectFailureKeepsTheGame(L"磁盘空间不足，请进行清理后重新尝试。谢谢！");
+    ForceRemoveTree(root.substr(0, root.rfind(L'\\')));
+}
+
+TEST_F(SafeUpdateTest, AnInterruptedSwapIsRepairedAndTheGameStarts) {
+    ServeManifest(Manifest(1, server.Url("/package.7z")));
+    struct Case { const char* label; bool leftoverStaged; };
+    for (const Case& c : {Case{"game.old only", false}, Case{"game.old and a half-made game.new", true}}) {
+        SCOPED_TRACE(c.label);
+        ForceRemoveTree(root);
+        InstallVersionOne(root + L"\\game.old");
+        const auto before = ListTree(root + L"\\game.old");
+        if (c.leftoverStaged) WriteFileBytes((CreateDirectoryTree(root + L"\\game.new\\data"), root + L"\\game.new\\data\\half.pak"), "half");
+
+        ChildProcess run(launcher, L"repaired");
+        ASSERT_TRUE(run.Started());
+        EXPECT_EQ(run.Wait(60000), 0u);
+        ASSERT_TRUE(WaitFor(record, 10000));  // the game started
+        EXPECT_EQ(ReadFileBytes(record), "repaired");
+        KillProcessesNamed(L"Vantrel.exe");
+        DeleteFileW(record.c_str());
+        EXPECT_TRUE(ListTree(Game()) == before);
+        EXPECT_FALSE(Exists(root + L"\\game.new"));
+        EXPECT_FALSE(Exists(root + L"\\game.old"));
+        EXPECT_EQ(server.Requests("/package.7z"), 0);  // version 1 was already there
+    }
+}
+
+TEST_F(SafeUpdateTest, GoodUpdateWithSizeAndHashReplacesTheGame) {
+    const std::string manifest = ManifestWith(2, server.Url("/package.7z"), SizeAndHash(package.size(), packageHash));
+    ServeManifest(manifest);
+    InstallVersionOne(Game());
+    ChildProcess run(launcher, L"");
+    EXPECT_EQ(run.Wait(60000), 0u);
+    ASSERT_TRUE(WaitFor(record, 10000));
+    KillProcessesNamed(L"Vantrel.exe");
+    DeleteFileW(record.c_str());
+
+    auto after = ListTree(Game());
+    EXPECT_EQ(after[L"version.json"], manifest);
+    EXPECT_EQ(after[L"Vantrel.exe"], ReadFileBytes(E2e(L"Vantrel.exe")));
+    EXPECT_EQ(after[L"data\\readme.txt"], "Vantrel sample content\n");
+    EXPECT_EQ(after.count(L"saves\\slot1.dat"), 0u);  // files the new package lacks are gone
+    EXPECT_FALSE(Exists(root + L"\\game.new"));
+    EXPECT_FALSE(Exists(root + L"\\game.old"));
+    EXPECT_FALSE(Exists(root + L"\\temp"));
+}
