@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/Messages.h"
+#include "app/ReleaseKey.h"
 #include "install/Shortcuts.h"
 #include "res/resource.h"
 #include "update/UpdateWorker.h"
@@ -39,6 +40,7 @@ BOOL CGantlowDlg::OnInitDialog() {
         StartTaskThread(*m_pUninstallTask, UninstallThreadProc);
     } else {
         m_pUpdateTask = new UpdateTask;
+        m_pUpdateTask->releasePublicKey = CompiledReleasePublicKey();
         StartTaskThread(*m_pUpdateTask, UpdateThreadProc);
     }
     SetTimer(REFRESH_TIMER_ID, 30);

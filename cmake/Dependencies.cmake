@@ -25,3 +25,10 @@ add_library(lzma_sdk_7z STATIC
 target_include_directories(lzma_sdk_7z SYSTEM PUBLIC "${_sdk}")
 target_compile_definitions(lzma_sdk_7z PUBLIC Z7_EXTRACT_ONLY)
 target_compile_options(lzma_sdk_7z PRIVATE -O2 -w)
+
+# libsodium (signatures only), built static for MinGW by scripts/setup.sh.
+add_library(sodium STATIC IMPORTED GLOBAL)
+set_target_properties(sodium PROPERTIES
+  IMPORTED_LOCATION "${QUENBY_SODIUM_PREFIX}/lib/libsodium.a"
+  INTERFACE_INCLUDE_DIRECTORIES "${QUENBY_SODIUM_PREFIX}/include"
+  INTERFACE_COMPILE_DEFINITIONS SODIUM_STATIC)

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/ScopedWin.h"
@@ -88,4 +89,19 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
         if (got == 0) return true;
         bytes.append(chunk, got);
     }
+}
+
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
+    scoped::Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) return false;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD written = 0;
+        const DWORD piece = DWORD(std::min<size_t>(bytes.size() - done, 0x400000));
+        if (!WriteFile(file.Get(), bytes.data() + done, piece, &written, nullptr) || written == 0)
+            return false;
+        done += written;
+    }
+    return CloseHandle(file.Release()) != FALSE;
 }

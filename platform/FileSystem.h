@@ -20,3 +20,6 @@ bool CanOpenForReading(const std::wstring& path);
 // The whole content of a file, shared for reading and writing with other processes. False when
 // it cannot be opened or read.
 bool ReadWholeFile(const std::wstring& path, std::string& bytes);
+
+// Creates (or replaces) a file with exactly these bytes. False when it cannot be written whole.
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes);

@@ -14,6 +14,7 @@ packages=(
   wine wine64 xvfb x11-utils
   7zip googletest
   python3 python3-pil imagemagick fonts-wqy-microhei fonts-dejavu-core
+  autoconf automake libtool g++ pkg-config libsodium-dev libjsoncpp-dev libgtest-dev
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -111,15 +112,38 @@ cmake_install() { # name srcdir arch extra-args...
   echo "$prefix"
 }
 
+# libsodium's autotools build for MinGW, static, with only what signatures need. Prints its prefix.
+sodium_install() { # srcdir arch
+  local src=$1 arch=$2
+  local name
+  name="sodium-$(basename "$src")"
+  local prefix="$DEPS_CACHE/$arch/$name"
+  if [ -f "$prefix/.complete" ]; then echo "$prefix"; return 0; fi
+  if [ ! -f "$src/.configure-made" ]; then
+    (cd "$src" && autoreconf -fi >&2)
+    touch "$src/.configure-made"
+  fi
+  local work="$DEPS_CACHE/$arch/build-$name"
+  rm -rf "$work" "$prefix"
+  mkdir -p "$work"
+  (cd "$work" && "$src/configure" --host="$arch-w64-mingw32" CC="$arch-w64-mingw32-gcc-posix" \
+      --prefix="$prefix" --enable-minimal --disable-shared --enable-static \
+      --disable-dependency-tracking >&2 && make -j"$(nproc)" >&2 && make install >&2)
+  rm -rf "$work"
+  touch "$prefix/.complete"
+  echo "$prefix"
+}
+
 build_dependencies() {
-  local curl_src jsoncpp_src sdk_src arch
+  local curl_src jsoncpp_src sdk_src sodium_src arch
   curl_src=$(fetch_source curl)
   jsoncpp_src=$(fetch_source libjsoncpp)
   sdk_src=$(fetch_source 7zip)
+  sodium_src=$(fetch_source libsodium)
   local gtest_ver
   gtest_ver=$(dpkg-query -W -f='${Version}' googletest)
   for arch in i686 x86_64; do
-    local curl jsoncpp gtest curltool
+    local curl jsoncpp gtest curltool sodium
     curl=$(cmake_install "curl-$(basename "$curl_src")" "$curl_src" "$arch" \
       -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DHTTP_ONLY=ON \
       -DCURL_USE_SCHANNEL=OFF -DCURL_USE_OPENSSL=OFF -DCURL_ZLIB=OFF -DUSE_LIBIDN2=OFF \
@@ -130,12 +154,14 @@ build_dependencies() {
       -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF)
     gtest=$(cmake_install "googletest-$gtest_ver" /usr/src/googletest "$arch" \
       -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON -Dgtest_disable_pthreads=OFF)
+    sodium=$(sodium_install "$sodium_src" "$arch")
     cat >"$DEPS_CACHE/$arch/current.cmake.tmp" <<EOF
 # Written by scripts/setup.sh: where this machine's dependency builds for $arch live.
 set(QUENBY_CURL_PREFIX "$curl")
 set(QUENBY_JSONCPP_PREFIX "$jsoncpp")
 set(QUENBY_GTEST_PREFIX "$gtest")
 set(QUENBY_LZMA_SDK_DIR "$sdk_src/C")
+set(QUENBY_SODIUM_PREFIX "$sodium")
 EOF
     mv "$DEPS_CACHE/$arch/current.cmake.tmp" "$DEPS_CACHE/$arch/current.cmake"
   done

@@ -8,11 +8,20 @@ cd "$REPO"
 
 bash "$here/setup.sh"
 
+# The publisher's release tool, native, with its own tests; the launcher's signed-release tests
+# use it to make their releases.
+cmake --preset tool >build-tool.log 2>&1 || { cat build-tool.log; exit 1; }
+cmake --build --preset tool
+ctest --preset tool
+tool="$REPO/build/tool/tools/quenby-release"
+
 for preset in win32 win64; do
-  cmake --preset "$preset" >"build-$preset.log" 2>&1 || { cat "build-$preset.log"; exit 1; }
+  extra=()
+  [ "$preset" = win64 ] && extra=(-DQUENBY_RELEASE_TOOL="$tool")
+  cmake --preset "$preset" "${extra[@]}" >"build-$preset.log" 2>&1 || { cat "build-$preset.log"; exit 1; }
   cmake --build --preset "$preset"
 done
-rm -f build-win32.log build-win64.log
+rm -f build-tool.log build-win32.log build-win64.log
 
 export QUENBY_WINE_ROOT="$REPO/build/win64/wine"
 # shellcheck source=scripts/wine-env.sh

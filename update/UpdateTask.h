@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 #include "platform/SharedText.h"
 
@@ -34,6 +35,9 @@ struct UpdateTask {
     SharedText errorDetail;
     SharedText installRoot;
     SharedText gameExePath;
+    // The publisher's public key (base64); empty: manifests need no signature. Set by the
+    // dialog before the worker starts, never changed afterwards.
+    std::string releasePublicKey;
     HANDLE thread = nullptr;  // written and closed by the dialog only
 };
 

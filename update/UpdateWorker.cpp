@@ -9,6 +9,7 @@
 #include "transfer/FileSink.h"
 #include "update/GameFolders.h"
 #include "update/Manifest.h"
+#include "update/ReleaseSignature.h"
 #include "update/Settings.h"
 
 namespace {
@@ -87,6 +88,7 @@ private:
         DeleteDirectoryTree(m_paths.tempDir);
     }
     bool FetchManifest(ManifestFields& server);
+    bool IsManifestAuthentic(const std::string& narrowManifestUrl);
     bool FetchPackage(const ManifestFields& server);
     bool InstallPackage();
 
@@ -94,6 +96,7 @@ private:
     int32_t& m_stageFailure;
     InstallPaths m_paths;
     std::wstring m_manifestUrl;
+    std::string m_manifestBytes;  // exactly as downloaded (and verified, with a key)
 };
 
 void UpdateRun::Run() {
@@ -155,13 +158,33 @@ bool UpdateRun::FetchManifest(ManifestFields& server) {
         return false;
     }
 
+    // Everything below judges these bytes, read once: the signature, the fields, and the copy
+    // that becomes the installed manifest.
     Stage(LAUNCH_ERR_VERSION_FILE);
     Json::Value downloaded;
-    if (!LoadJsonFile(m_paths.downloadedManifest, downloaded) || !ReadManifestFields(downloaded, server)) {
+    const bool signedRelease = !m_task.releasePublicKey.empty();
+    if (!ReadWholeFile(m_paths.downloadedManifest, m_manifestBytes) ||
+        (signedRelease && !IsManifestAuthentic(narrowUrl)) ||
+        !ParseJsonText(m_manifestBytes, downloaded) || !ReadManifestFields(downloaded, server) ||
+        (signedRelease && !NamesPackageIdentity(server))) {
         FailAndClean(LAUNCH_ERR_VERSION_FILE);
         return false;
     }
     return true;
+}
+
+// The detached signature at the manifest URL + ".sig", checked against the compiled-in key. A
+// signature that cannot be fetched counts as a bad one.
+bool UpdateRun::IsManifestAuthentic(const std::string& narrowManifestUrl) {
+    PublicKey key;
+    if (!DecodePublicKey(m_task.releasePublicKey, key)) return false;
+    const std::wstring signatureFile = m_paths.downloadedManifest + L".sig";
+    FileSink sink(SIGNATURE_MAX_BYTES, false);
+    AtomicInt unused{0};
+    std::string signatureText;
+    return DownloadInto(signatureFile, (narrowManifestUrl + ".sig").c_str(), unused, sink) &&
+           ReadWholeFile(signatureFile, signatureText) &&
+           IsManifestSignedBy(m_manifestBytes, signatureText, key);
 }
 
 bool UpdateRun::FetchPackage(const ManifestFields& server) {
@@ -208,8 +231,7 @@ bool UpdateRun::InstallPackage() {
     DeleteDirectoryTree(m_paths.stagedGameDir);
     CreateDirectoryTree(m_paths.stagedGameDir);
     code = Extract7z(m_paths.packageFile, m_paths.stagedGameDir + L"\\", &m_task.unpackProgress);
-    if (code == 0 && !CopyFileW(m_paths.downloadedManifest.c_str(),
-                                (m_paths.stagedGameDir + L"\\version.json").c_str(), FALSE))
+    if (code == 0 && !WriteWholeFile(m_paths.stagedGameDir + L"\\version.json", m_manifestBytes))
         code = EXTRACT_OUTPUT_FAILED;
     m_task.unpackError = code;
     if (code != 0) {

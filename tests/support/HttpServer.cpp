@@ -4,14 +4,14 @@
 
 namespace testing_support {
 
-HttpServer::HttpServer() {
+HttpServer::HttpServer(int port) {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
+    address.sin_port = htons(u_short(port));
     bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
     listen(m_listener, 16);
     int length = sizeof address;

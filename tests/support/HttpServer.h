@@ -18,7 +18,8 @@ class HttpServer {
 public:
     using Handler = std::function<void(SOCKET client)>;
 
-    HttpServer();
+    // port 0: an ephemeral port of the system's choice.
+    explicit HttpServer(int port = 0);
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;

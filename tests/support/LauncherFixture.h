@@ -22,8 +22,14 @@ inline std::string Manifest(int version, const std::string& url) {
 
 class LauncherFixture : public ::testing::Test {
 protected:
+    // The signed-release tests serve on the port their releases were made for.
+    static int PortFromEnvironment() {
+        const char* port = getenv("QUENBY_SIGNED_PORT");
+        return port ? atoi(port) : 0;
+    }
+
     TempDir dir;
-    HttpServer server;
+    HttpServer server{PortFromEnvironment()};
     std::wstring download = dir / L"download";
     std::wstring root = dir / L"Games\\Vantrel";
     std::wstring launcher = download + L"\\QuenbySkirmora.exe";

@@ -1,0 +1,105 @@
+// Releases made by the publisher's tool, through the real launcher built with the test key: the
+// release installs, and every forgery is refused with the installed game untouched.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "tests/support/LauncherFixture.h"
+#include "tests/support/TreeCompare.h"
+
+using namespace testing_support;
+
+namespace {
+
+const std::string kManifestPath = "/version/com.larkvane.vantrel.pcquenby.json";
+const std::string kPackagePath = "/version/Vantrel-2.7z";
+const std::wstring kBadManifest = L"非法的Version文件，请重新尝试。谢谢！";
+
+std::wstring Releases() {
+    const char* folder = getenv("QUENBY_SIGNED_RELEASES");
+    std::wstring path = L"Z:" + Widen(folder ? folder : "");
+    for (wchar_t& c : path)
+        if (c == L'/') c = L'\\';
+    return path;
+}
+std::string Released(const std::wstring& relative) { return ReadFileBytes(Releases() + L"\\" + relative); }
+std::string Flipped(std::string bytes, size_t at) {
+    bytes[at % bytes.size()] ^= 0x01;
+    return bytes;
+}
+
+class SignedReleaseTest : public LauncherFixture {
+protected:
+    const std::string manifest = Released(L"good\\com.larkvane.vantrel.pcquenby.json");
+    const std::string signature = Released(L"good\\com.larkvane.vantrel.pcquenby.json.sig");
+    const std::string package = Released(L"good\\Vantrel-2.7z");
+
+    void SetUp() override {
+        ASSERT_NE(getenv("QUENBY_SIGNED_RELEASES"), nullptr) << "run through signed_release_e2e.sh";
+        LauncherFixture::SetUp();
+        ASSERT_TRUE(CopyFileW((ProgramDir() + Widen(SIGNED_LAUNCHER)).c_str(), launcher.c_str(), FALSE));
+        WriteSettings(download, server.Url(kManifestPath));
+        ASSERT_FALSE(manifest.empty());
+        Serve(manifest, signature, package);
+    }
+    void Serve(const std::string& m, const std::string& sig, const std::string& pkg) {
+        server.RouteBody(kManifestPath, m);
+        if (sig.empty())
+            server.Route(kManifestPath + ".sig", nullptr);
+        else
+            server.RouteBody(kManifestPath + ".sig", sig);
+        server.RouteBody(kPackagePath, pkg);
+    }
+    void InstallVersionOne() {
+        CreateDirectoryTree(root + L"\\game\\saves");
+        WriteFileBytes(root + L"\\game\\version.json", Manifest(1, "http://old.invalid/v1.7z"));
+        CopyFileW(E2e(L"Vantrel.exe").c_str(), (root + L"\\game\\Vantrel.exe").c_str(), FALSE);
+        WriteFileBytes(root + L"\\game\\saves\\slot1.dat", "the player's progress");
+    }
+};
+
+}  // namespace
+
+TEST_F(SignedReleaseTest, AReleaseMadeByTheToolInstalls) {
+    InstallVersionOne();
+    ChildProcess run(launcher, L"signed");
+    EXPECT_EQ(run.Wait(60000), 0u);
+    ASSERT_TRUE(WaitFor(record, 10000));
+    EXPECT_EQ(ReadFileBytes(record), "signed");
+    KillProcessesNamed(L"Vantrel.exe");
+    EXPECT_EQ(ReadFileBytes(root + L"\\game\\version.json"), manifest);  // the exact bytes signed
+    EXPECT_EQ(ReadFileBytes(root + L"\\game\\data\\readme.txt"), "Vantrel signed content\n");
+    EXPECT_FALSE(Exists(root + L"\\game\\saves"));
+}
+
+TEST_F(SignedReleaseTest, EveryForgeryIsRefusedAndTheGameKept) {
+    struct Case { const char* label; std::string manifest, signature, package; std::wstring message; };
+    const std::wstring packageFailure = L"无法下载安装包更新文件，请检查您的网络！\n" + Widen(server.Url(kPackagePath));
+    const Case cases[] = {
+        {"one byte of the manifest", Flipped(manifest, 40), signature, package, kBadManifest},
+        {"one byte of the signature", manifest, Flipped(signature, 20), package, kBadManifest},
+        {"one byte of the package", manifest, signature, Flipped(package, package.size() / 2), packageFailure},
+        {"the signature of another manifest", manifest,
+         Released(L"other\\com.larkvane.vantrel.pcquenby.json.sig"), package, kBadManifest},
+        {"a signature by another key", manifest, Released(L"stranger.json.sig"), package, kBadManifest},
+        {"no signature", manifest, "", package, kBadManifest},
+        {"a signed manifest without size and hash", Released(L"nofields.json"),
+         Released(L"nofields.json.sig"), package, kBadManifest},
+        {"a signature file of 1 MiB", manifest, std::string(1 << 20, 'A'), package, kBadManifest},
+        {"an unsigned manifest of the old kind", Manifest(2, server.Url(kPackagePath)), "", package, kBadManifest},
+    };
+    InstallVersionOne();
+    const auto before = ListTree(root + L"\\game");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Serve(c.manifest, c.signature, c.package);
+        const int packageRequests = server.Requests(kPackagePath);
+        ExpectMessage(launcher, L"", L"错误", c.message);
+        EXPECT_TRUE(ListTree(root + L"\\game") == before);
+        EXPECT_FALSE(Exists(root + L"\\game.new"));
+        if (c.message == kBadManifest) {
+            EXPECT_EQ(server.Requests(kPackagePath), packageRequests);  // nothing else fetched
+        }
+    }
+    EXPECT_FALSE(Exists(copy));
+}

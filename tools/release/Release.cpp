@@ -1,0 +1,300 @@
+#include "tools/release/Release.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <json/reader.h>
+#include <json/writer.h>
+#include <sodium.h>
+
+#include <codecvt>
+#include <cstdio>
+#include <fstream>
+#include <locale>
+#include <sstream>
+#include <vector>
+
+#include "tools/release/PackageCheck.h"
+#include "transfer/EntryName.h"
+#include "update/ManifestFields.h"
+#include "update/ReleaseSignature.h"
+
+extern char** environ;
+
+namespace {
+
+bool ReadFile(const std::string& path, std::string& bytes, uint64_t limit = UINT64_MAX) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream all;
+    all << in.rdbuf();
+    bytes = all.str();
+    return bytes.size() <= limit;
+}
+
+bool WriteNewFile(const std::string& path, const std::string& bytes, mode_t mode) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
+    if (fd < 0) return false;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) {
+            close(fd);
+            return false;
+        }
+        done += size_t(n);
+    }
+    return close(fd) == 0;
+}
+
+std::string LoadSecretKey(const std::string& path, std::vector<unsigned char>& secret) {
+    std::string text;
+    if (!ReadFile(path, text, 1024)) return path + ": cannot read the secret key";
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    secret.assign(crypto_sign_SECRETKEYBYTES, 0);
+    size_t length = 0;
+    const char* end = nullptr;
+    if (sodium_base642bin(secret.data(), secret.size(), text.data(), text.size(), nullptr, &length, &end,
+                          sodium_base64_VARIANT_ORIGINAL) != 0 ||
+        length != secret.size() || end != text.data() + text.size())
+        return path + ": not a secret key made by keygen";
+    return "";
+}
+
+std::string SignatureText(const std::string& bytes, const std::vector<unsigned char>& secret) {
+    unsigned char signature[crypto_sign_BYTES];
+    crypto_sign_detached(signature, nullptr, reinterpret_cast<const unsigned char*>(bytes.data()),
+                         bytes.size(), secret.data());
+    return EncodeBase64(signature, sizeof signature) + "\n";
+}
+
+std::string Sha256OfFile(const std::string& path, uint64_t& size, Sha256Digest& digest) {
+    FILE* in = fopen(path.c_str(), "rb");
+    if (!in) return path + ": cannot read";
+    crypto_hash_sha256_state state;
+    crypto_hash_sha256_init(&state);
+    std::vector<unsigned char> block(1 << 20);
+    size = 0;
+    for (size_t n; (n = fread(block.data(), 1, block.size(), in)) > 0;) {
+        crypto_hash_sha256_update(&state, block.data(), n);
+        size += n;
+    }
+    const bool failed = ferror(in);
+    fclose(in);
+    if (failed) return path + ": read error";
+    crypto_hash_sha256_final(&state, digest.data());
+    return "";
+}
+
+bool IsFolderEmptyOrMissing(const std::string& path) {
+    DIR* dir = opendir(path.c_str());
+    if (!dir) return access(path.c_str(), F_OK) != 0;
+    int entries = 0;
+    while (dirent* e = readdir(dir))
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") ++entries;
+    closedir(dir);
+    return entries == 0;
+}
+
+std::string WalkFolder(const std::string& root, const std::string& relative) {
+    const std::string folder = relative.empty() ? root : root + "/" + relative;
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return folder + ": cannot be read";
+    std::vector<std::string> names;
+    while (dirent* e = readdir(dir)) {
+        std::string name = e->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    for (const std::string& name : names) {
+        const std::string entry = relative.empty() ? name : relative + "/" + name;
+        std::wstring wide;
+        try {
+            wide = std::wstring_convert<std::codecvt_utf8<wchar_t>>().from_bytes(entry);
+        } catch (const std::exception&) {
+            return root + "/" + entry + ": the name is not UTF-8, which Windows cannot show";
+        }
+        if (!IsSafeEntryName(wide))
+            return root + "/" + entry + ": the launcher refuses this name (it would lead outside the "
+                                        "game folder, or names a device)";
+        struct stat info;
+        if (lstat((root + "/" + entry).c_str(), &info) != 0) return root + "/" + entry + ": cannot be read";
+        if (S_ISDIR(info.st_mode)) {
+            std::string problem = WalkFolder(root, entry);
+            if (!problem.empty()) return problem;
+        } else if (!S_ISREG(info.st_mode)) {
+            return root + "/" + entry + ": only files and folders can be packed (a link or device is not)";
+        }
+    }
+    return "";
+}
+
+std::string Pack(const std::string& gameFolder, const std::string& package, uint64_t solidBlockMiB) {
+    const std::string solid = "-ms=" + std::to_string(solidBlockMiB) + "m";
+    std::vector<std::string> args = {"7zz", "a", "-t7z", "-m0=LZMA2", "-mmt=on", solid,
+                                     "-bso0", "-bsp2", package, "."};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    // Names are read as UTF-8 whatever the caller's locale.
+    std::vector<std::string> env = {"LC_ALL=C.UTF-8"};
+    for (char** e = environ; *e; ++e)
+        if (std::string(*e).rfind("LC_ALL=", 0) != 0) env.push_back(*e);
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(&e[0]);
+    envp.push_back(nullptr);
+
+    char previous[4096];
+    if (!getcwd(previous, sizeof previous)) return "cannot read the current folder";
+    if (chdir(gameFolder.c_str()) != 0) return gameFolder + ": cannot enter";
+    pid_t child = 0;
+    const int spawned = posix_spawnp(&child, "7zz", nullptr, nullptr, argv.data(), envp.data());
+    if (chdir(previous) != 0) return "cannot return to the current folder";
+    if (spawned != 0) return "cannot run 7zz (install Debian's 7zip package)";
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "7zz failed to pack " + gameFolder;
+    return "";
+}
+
+std::string AbsolutePath(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char cwd[4096];
+    return getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + path : path;
+}
+
+}  // namespace
+
+std::string MakeKeyPair(const std::string& secretKeyFile, std::string& publicKeyBase64) {
+    if (sodium_init() < 0) return "libsodium cannot start";
+    if (access(secretKeyFile.c_str(), F_OK) == 0)
+        return secretKeyFile + ": exists already; a key is never overwritten";
+    unsigned char publicKey[crypto_sign_PUBLICKEYBYTES], secret[crypto_sign_SECRETKEYBYTES];
+    crypto_sign_keypair(publicKey, secret);
+    const std::string text = EncodeBase64(secret, sizeof secret) + "\n";
+    sodium_memzero(secret, sizeof secret);
+    if (!WriteNewFile(secretKeyFile, text, 0600)) return secretKeyFile + ": cannot be created";
+    publicKeyBase64 = EncodeBase64(publicKey, sizeof publicKey);
+    return "";
+}
+
+std::string CheckGameFolder(const std::string& folder) {
+    struct stat info;
+    if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return folder + ": not a folder";
+    const std::string game = folder + "/Vantrel.exe";
+    if (lstat(game.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return game + ": missing; the launcher starts this file";
+    return WalkFolder(folder, "");
+}
+
+std::string MakeRelease(const ReleaseRequest& r) {
+    if (sodium_init() < 0) return "libsodium cannot start";
+    std::vector<unsigned char> secret;
+    std::string problem = LoadSecretKey(r.secretKeyFile, secret);
+    if (!problem.empty()) return problem;
+    if (r.version < 1 || r.version > INT32_MAX)
+        return "version " + std::to_string(r.version) + ": must be a whole number from 1 to 2147483647";
+    if (r.baseUrl.rfind("http://", 0) != 0) return r.baseUrl + ": the launcher fetches plain http:// URLs only";
+    if (r.solidBlockMiB < 1) return "the solid-block limit must be at least 1 MiB";
+    if (!r.previousManifest.empty()) {
+        std::string bytes;
+        Json::Value root;
+        ManifestFields previous;
+        if (!ReadFile(r.previousManifest, bytes, MANIFEST_MAX_BYTES) || !ParseJsonText(bytes, root) ||
+            !ReadManifestFields(root, previous))
+            return r.previousManifest + ": not a manifest the launcher reads";
+        if (r.version <= previous.version)
+            return "version " + std::to_string(r.version) + " is not higher than " +
+                   std::to_string(previous.version) + " in " + r.previousManifest +
+                   "; players would never install it";
+    }
+    problem = CheckGameFolder(r.gameFolder);
+    if (!problem.empty()) return problem;
+    if (!IsFolderEmptyOrMissing(r.outFolder)) return r.outFolder + ": must be a new or empty folder";
+    mkdir(r.outFolder.c_str(), 0755);
+
+    const std::string packageName = "Vantrel-" + std::to_string(r.version) + ".7z";
+    const std::string package = AbsolutePath(r.outFolder + "/" + packageName);
+    fprintf(stderr, "packing %s into %s\n", r.gameFolder.c_str(), package.c_str());
+    problem = Pack(r.gameFolder, package, r.solidBlockMiB);
+    fputc('\n', stderr);  // after 7zz's progress line
+    if (!problem.empty()) return problem;
+    PackageReport report = CheckPackage(package);
+    if (!report.ok) return package + ": " + report.problem;
+
+    uint64_t size = 0;
+    Sha256Digest digest{};
+    problem = Sha256OfFile(package, size, digest);
+    if (!problem.empty()) return problem;
+
+    std::string base = r.baseUrl;
+    while (!base.empty() && base.back() == '/') base.pop_back();
+    Json::Value manifest(Json::objectValue);
+    manifest["ServerVersionCode"] = Json::Int(r.version);
+    manifest["WinPackageURL"] = base + "/" + packageName;
+    manifest["WinPackageSize"] = Json::UInt64(size);
+    manifest["WinPackageSHA256"] = Sha256Hex(digest);
+    Json::StreamWriterBuilder writer;
+    writer["indentation"] = "  ";
+    const std::string bytes = Json::writeString(writer, manifest) + "\n";
+
+    const std::string manifestPath = r.outFolder + "/" + MANIFEST_FILE_NAME;
+    if (!WriteNewFile(manifestPath, bytes, 0644)) return manifestPath + ": cannot be written";
+    if (!WriteNewFile(manifestPath + ".sig", SignatureText(bytes, secret), 0644))
+        return manifestPath + ".sig: cannot be written";
+    sodium_memzero(secret.data(), secret.size());
+    fprintf(stderr, "release %lld: %u entries, %.1f MiB unpacked, package %.1f MiB, largest solid block %.1f MiB\n",
+            (long long)r.version, report.entries, report.unpackedBytes / 1048576.0, size / 1048576.0,
+            report.largestFolder / 1048576.0);
+    return "";
+}
+
+std::string SignFile(const std::string& secretKeyFile, const std::string& file) {
+    if (sodium_init() < 0) return "libsodium cannot start";
+    std::vector<unsigned char> secret;
+    std::string problem = LoadSecretKey(secretKeyFile, secret);
+    if (!problem.empty()) return problem;
+    std::string bytes;
+    if (!ReadFile(file, bytes)) return file + ": cannot read";
+    const std::string sig = file + ".sig";
+    unlink(sig.c_str());
+    if (!WriteNewFile(sig, SignatureText(bytes, secret), 0644)) return sig + ": cannot be written";
+    return "";
+}
+
+std::string VerifyRelease(const std::string& publicKeyBase64, const std::string& folder) {
+    PublicKey key;
+    if (!DecodePublicKey(publicKeyBase64, key)) return "the public key is not base64 of 32 bytes";
+    const std::string manifestPath = folder + "/" + MANIFEST_FILE_NAME;
+    std::string bytes, signature;
+    if (!ReadFile(manifestPath, bytes)) return manifestPath + ": missing";
+    if (bytes.size() > MANIFEST_MAX_BYTES) return manifestPath + ": larger than 1 MiB";
+    if (!ReadFile(manifestPath + ".sig", signature)) return manifestPath + ".sig: missing";
+    if (signature.size() > SIGNATURE_MAX_BYTES) return manifestPath + ".sig: larger than 1 KiB";
+    if (!IsManifestSignedBy(bytes, signature, key))
+        return manifestPath + ".sig: not a valid signature of the manifest by this key";
+    Json::Value root;
+    ManifestFields fields;
+    if (!ParseJsonText(bytes, root) || !ReadManifestFields(root, fields))
+        return manifestPath + ": not a manifest the launcher reads";
+    if (!NamesPackageIdentity(fields))
+        return manifestPath + ": a signed manifest must name WinPackageSize and WinPackageSHA256";
+    if (fields.packageUrl.rfind("http://", 0) != 0)
+        return manifestPath + ": WinPackageURL must be a plain http:// URL";
+    const std::string packageName = fields.packageUrl.substr(fields.packageUrl.rfind('/') + 1);
+    const std::string package = folder + "/" + packageName;
+    uint64_t size = 0;
+    Sha256Digest digest{};
+    std::string problem = Sha256OfFile(package, size, digest);
+    if (!problem.empty()) return problem;
+    if (size != fields.packageSize)
+        return package + ": " + std::to_string(size) + " bytes, the manifest says " + std::to_string(fields.packageSize);
+    if (digest != fields.packageSha256) return package + ": its SHA-256 differs from the manifest's";
+    PackageReport report = CheckPackage(package);
+    if (!report.ok) return package + ": " + report.problem;
+    return "";
+}

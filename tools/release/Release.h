@@ -1,0 +1,38 @@
+// The publisher's side of a release: keys, packing a game folder, the signed manifest, and the
+// check of a finished release folder exactly as the launcher will judge it. Every function
+// returns "" on success or a message that names the file and what is wrong.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The manifest's file name; served at <base URL>/<this>, which is the launcher's version_url.
+inline constexpr char MANIFEST_FILE_NAME[] = "com.larkvane.vantrel.pcquenby.json";
+// The default solid-block limit: what the shipped 32-bit launcher unpacks with room to spare.
+inline constexpr uint64_t DEFAULT_SOLID_BLOCK_MIB = 256;
+
+// Writes a new secret key (owner-only permissions, never over an existing file) and gives back
+// the public key in the form the launcher's build takes (base64).
+std::string MakeKeyPair(const std::string& secretKeyFile, std::string& publicKeyBase64);
+
+struct ReleaseRequest {
+    std::string secretKeyFile;
+    std::string gameFolder;
+    int64_t version = 0;
+    std::string baseUrl;
+    std::string outFolder;
+    std::string previousManifest;  // optional
+    uint64_t solidBlockMiB = DEFAULT_SOLID_BLOCK_MIB;
+};
+std::string MakeRelease(const ReleaseRequest& request);
+
+// Signs a file as it stands (FILE.sig beside it).
+std::string SignFile(const std::string& secretKeyFile, const std::string& file);
+
+// Checks a release folder against a public key: signature, fields, package size and hash, names
+// and coders.
+std::string VerifyRelease(const std::string& publicKeyBase64, const std::string& releaseFolder);
+
+// Every name below the folder, as a package entry would carry it ("data/level.pak"): "" when all
+// are names the launcher takes and regular files or folders, else the first problem.
+std::string CheckGameFolder(const std::string& folder);

@@ -1,0 +1,189 @@
+// The release tool as a publisher runs it: real folders, real 7zz, real keys made here.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+struct Result {
+    int code = -1;
+    std::string output;  // standard output and error together
+};
+
+Result Tool(const std::string& arguments) {
+    Result r;
+    FILE* pipe = popen((std::string(RELEASE_TOOL) + " " + arguments + " 2>&1").c_str(), "r");
+    if (!pipe) return r;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) r.output.append(buffer, n);
+    const int status = pclose(pipe);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+void Write(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+class ReleaseToolTest : public ::testing::Test {
+protected:
+    std::string dir;
+    std::string publicKey;
+    void SetUp() override {
+        char pattern[] = "/tmp/quenby-release-test.XXXXXX";
+        dir = mkdtemp(pattern);
+        Result r = Tool("keygen --secret-key " + dir + "/secret.key");
+        ASSERT_EQ(r.code, 0) << r.output;
+        publicKey = r.output.substr(0, r.output.find('\n'));
+        MakeGame(dir + "/game");
+    }
+    void TearDown() override { system(("rm -rf '" + dir + "'").c_str()); }
+
+    void MakeGame(const std::string& folder) {
+        system(("mkdir -p '" + folder + "/data'").c_str());
+        Write(folder + "/Vantrel.exe", "MZ stand-in game executable");
+        Write(folder + "/data/level.pak", std::string(100000, 'L'));
+        Write(folder + "/data/readme.txt", "Vantrel\n");
+    }
+    Result Make(const std::string& out, int version, const std::string& extra = "") {
+        return Tool("make --secret-key " + dir + "/secret.key --game " + dir + "/game --version " +
+                    std::to_string(version) + " --base-url http://cdn.example.com/version --out " + out + " " + extra);
+    }
+    Result Verify(const std::string& release, const std::string& key = "") {
+        return Tool("verify --public-key " + (key.empty() ? publicKey : key) + " --release " + release);
+    }
+    std::string ManifestOf(const std::string& release) {
+        return release + "/com.larkvane.vantrel.pcquenby.json";
+    }
+};
+
+}  // namespace
+
+TEST_F(ReleaseToolTest, KeygenWritesAnOwnerOnlySecretAndNeverOverwrites) {
+    const std::string secret = dir + "/secret.key";
+    struct stat info;
+    ASSERT_EQ(stat(secret.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(publicKey.size(), 44u);
+    const std::string before = Read(secret);
+    Result again = Tool("keygen --secret-key " + secret);
+    EXPECT_NE(again.code, 0);
+    EXPECT_NE(again.output.find("exists already"), std::string::npos) << again.output;
+    EXPECT_EQ(Read(secret), before);
+}
+
+TEST_F(ReleaseToolTest, MadeReleaseVerifies) {
+    Result made = Make(dir + "/r7", 7);
+    ASSERT_EQ(made.code, 0) << made.output;
+    const std::string manifest = Read(ManifestOf(dir + "/r7"));
+    EXPECT_NE(manifest.find("\"ServerVersionCode\" : 7"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("\"WinPackageURL\" : \"http://cdn.example.com/version/Vantrel-7.7z\""), std::string::npos);
+    EXPECT_NE(manifest.find("\"WinPackageSize\" : "), std::string::npos);
+    EXPECT_NE(manifest.find("\"WinPackageSHA256\" : \""), std::string::npos);
+    EXPECT_EQ(Read(ManifestOf(dir + "/r7") + ".sig").size(), 89u);  // 88 characters and a newline
+    Result verified = Verify(dir + "/r7");
+    EXPECT_EQ(verified.code, 0) << verified.output;
+    // The archive really holds the game, as 7zz itself lists it.
+    FILE* list = popen(("7zz l -slt '" + dir + "/r7/Vantrel-7.7z'").c_str(), "r");
+    std::string listing;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, list)) > 0;) listing.append(buffer, n);
+    pclose(list);
+    EXPECT_NE(listing.find("Path = Vantrel.exe"), std::string::npos);
+    EXPECT_NE(listing.find("Path = data/level.pak"), std::string::npos);
+    EXPECT_NE(listing.find("LZMA2"), std::string::npos);
+}
+
+TEST_F(ReleaseToolTest, MakeRefusesWhatTheLauncherWouldRefuse) {
+    struct Case { const char* label; std::string setup; std::string extra; int version; std::string says; };
+    ASSERT_EQ(Make(dir + "/previous", 5).code, 0);
+    const Case cases[] = {
+        {"no game executable", "rm '" + dir + "/game/Vantrel.exe'", "", 6, "Vantrel.exe: missing"},
+        {"a name with .. that Windows reads as a parent", "touch '" + dir + "/game/..\\\\evil.dll'", "", 6, "refuses this name"},
+        {"a dots-only name", "touch '" + dir + "/game/data/...'", "", 6, "refuses this name"},
+        {"a device name", "touch '" + dir + "/game/data/CON.txt'", "", 6, "refuses this name"},
+        {"a drive-like name", "touch '" + dir + "/game/data/c:x'", "", 6, "refuses this name"},
+        {"a link", "ln -s /etc/passwd '" + dir + "/game/data/link'", "", 6, "a link"},
+        {"the same version as before", "", "--previous " + ManifestOf(dir + "/previous"), 5, "not higher"},
+        {"a lower version", "", "--previous " + ManifestOf(dir + "/previous"), 4, "not higher"},
+        {"version zero", "", "", 0, "from 1 to"},
+        {"an existing release folder", "", "", 6, "new or empty folder"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        system(("rm -rf '" + dir + "/game'").c_str());
+        MakeGame(dir + "/game");
+        if (!c.setup.empty()) ASSERT_EQ(system(c.setup.c_str()), 0);
+        const std::string out = std::string(c.label) == "an existing release folder" ? dir + "/previous" : dir + "/out";
+        Result r = Make(out, c.version, c.extra);
+        EXPECT_NE(r.code, 0);
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+        if (out == dir + "/out") EXPECT_NE(access((dir + "/out/com.larkvane.vantrel.pcquenby.json").c_str(), F_OK), 0);
+    }
+    Result plainHttps = Tool("make --secret-key " + dir + "/secret.key --game " + dir +
+                             "/game --version 6 --base-url https://cdn.example.com --out " + dir + "/o2");
+    EXPECT_NE(plainHttps.code, 0);
+    Result higher = Make(dir + "/r6", 6, "--previous " + ManifestOf(dir + "/previous"));
+    EXPECT_EQ(higher.code, 0) << higher.output;
+}
+
+TEST_F(ReleaseToolTest, VerifyRefusesEveryTamperedRelease) {
+    ASSERT_EQ(Make(dir + "/good", 3).code, 0);
+    ASSERT_EQ(Make(dir + "/other", 4).code, 0);
+    const std::string otherKey = dir + "/other.key";
+    const std::string otherPublic = Tool("keygen --secret-key " + otherKey).output.substr(0, 44);
+    auto flip = [](const std::string& path, size_t at) {
+        std::string bytes = Read(path);
+        bytes[at % bytes.size()] ^= 0x01;
+        Write(path, bytes);
+    };
+    struct Case { const char* label; std::function<void(const std::string&)> tamper; std::string says; };
+    const Case cases[] = {
+        {"a byte of the manifest", [&](const std::string& r) { flip(ManifestOf(r), 20); }, "not a valid signature"},
+        {"a byte of the signature", [&](const std::string& r) { flip(ManifestOf(r) + ".sig", 10); }, "not a valid signature"},
+        {"a byte of the package", [&](const std::string& r) { flip(r + "/Vantrel-3.7z", 5000); }, "SHA-256 differs"},
+        {"another manifest's signature",
+         [&](const std::string& r) { Write(ManifestOf(r) + ".sig", Read(ManifestOf(dir + "/other") + ".sig")); },
+         "not a valid signature"},
+        {"a signature by another key",
+         [&](const std::string& r) { Tool("sign --secret-key " + otherKey + " --file " + ManifestOf(r)); },
+         "not a valid signature"},
+        {"no signature", [&](const std::string& r) { unlink((ManifestOf(r) + ".sig").c_str()); }, ".sig: missing"},
+        {"a signature file of 1 MiB",
+         [&](const std::string& r) { Write(ManifestOf(r) + ".sig", std::string(1 << 20, 'A')); }, "larger than 1 KiB"},
+        {"a signed manifest without size and hash",
+         [&](const std::string& r) {
+             Write(ManifestOf(r), "{\"ServerVersionCode\": 3, \"WinPackageURL\": \"http://cdn.example.com/version/Vantrel-3.7z\"}");
+             Tool("sign --secret-key " + dir + "/secret.key --file " + ManifestOf(r));
+         },
+         "must name WinPackageSize"},
+        {"a package cut short",
+         [&](const std::string& r) { Write(r + "/Vantrel-3.7z", Read(r + "/Vantrel-3.7z").substr(0, 100)); },
+         "bytes, the manifest says"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string release = dir + "/tampered";
+        system(("rm -rf '" + release + "' && cp -r '" + dir + "/good' '" + release + "'").c_str());
+        ASSERT_EQ(Verify(release).code, 0);
+        c.tamper(release);
+        Result r = Verify(release);
+        EXPECT_NE(r.code, 0);
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+    }
+    Result wrongKey = Verify(dir + "/good", otherPublic);
+    EXPECT_NE(wrongKey.code, 0);
+}
