@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The main job: builds everything, then runs the real launcher under Wine against a local stand-in
-# for the publisher's CDN: a fresh install (with a screenshot of the splash during the download),
-# the already-current course, and -uninstall. Reports what each left behind.
+# The main job: builds everything, makes a key pair and signed releases with the publisher's tool,
+# builds a launcher with that public key, then runs it under Wine against a local stand-in for the
+# publisher's CDN: a fresh install (with a screenshot of the splash during the download), the
+# already-current course, a tampered release refused with the game kept, and -uninstall. Reports
+# what each left behind.
 #   bash scripts/demo.sh            all three courses
 #   bash scripts/demo.sh --keep     leave the installation in place (no -uninstall)
 set -euo pipefail
@@ -13,12 +15,23 @@ keep=""
 [ "${1:-}" = "--keep" ] && keep=1
 
 bash "$here/setup.sh"
-for preset in win32 win64; do
-  cmake --preset "$preset" >/dev/null
+for preset in win32 win64 tool; do
+  cmake --preset "$preset" >/dev/null 2>&1
   cmake --build --preset "$preset"
 done
+tool="$REPO/build/tool/tools/quenby-release"
 
 demo="$REPO/build/demo"
+# The demo publisher's key pair, kept in the build folder across demo runs (never committed).
+keys="$REPO/build/demo-keys"
+mkdir -p "$keys"
+if [ ! -f "$keys/public.txt" ]; then
+  "$tool" keygen --secret-key "$keys/secret.key" >"$keys/public.txt"
+fi
+public_key=$(cat "$keys/public.txt")
+# A launcher built with that key, apart from the test build.
+cmake --preset win64 -B "$REPO/build/demo-launcher" -DRELEASE_PUBLIC_KEY="$public_key" >/dev/null 2>&1
+cmake --build "$REPO/build/demo-launcher" --target QuenbySkirmora message_box_answerer
 export QUENBY_WINE_ROOT="$REPO/build/demo-wine"
 # shellcheck source=scripts/wine-env.sh
 . "$here/wine-env.sh"
@@ -43,31 +56,36 @@ unixpath() { winepath -u "$1" 2>/dev/null; }
 # The launcher's network trace (libcurl's verbose output on standard error) goes to
 # build/demo/launcher-trace.log. A clean start: no entry, shortcuts or installation from an earlier demo.
 rm -rf "$demo"
-mkdir -p "$demo/cdn" "$demo/download" "$demo/package"
+mkdir -p "$demo/download" "$demo/package"
 wine reg delete 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Larkvane.Vantrel' /f >/dev/null 2>&1 || true
 desktop_dir=$(unixpath 'C:\users\root\Desktop')
 startmenu_dir=$(unixpath 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs')
 rm -f "$desktop_dir/QuenbySkirmora.lnk" "$startmenu_dir/QuenbySkirmora.lnk"
 
-say "Making the sample game package (version 1)"
+say "The sample game, version 1"
 cp build/win64/Vantrel.exe "$demo/package/"
 mkdir -p "$demo/package/data/levels"
 printf 'Vantrel sample content\n' >"$demo/package/data/readme.txt"
 head -c 3000000 /dev/urandom >"$demo/package/data/levels/world.pak"
-(cd "$demo/package" && 7zz a -bd -bso0 -m0=LZMA2 "$demo/cdn/vantrel-1.7z" .)
-ls -l "$demo/cdn/vantrel-1.7z"
 
-say "Serving it from 127.0.0.1 (the package slowly, so the splash can be seen)"
+say "Serving build/demo/cdn from 127.0.0.1 (packages slowly, so the splash can be seen)"
+mkdir -p "$demo/cdn"
 /usr/bin/python3 "$here/serve.py" "$demo/cdn" "$demo/port" --rate 300000 >"$demo/server.log" 2>&1 &
 server_pid=$!
 for _ in $(seq 1 100); do [ -f "$demo/port" ] && break; sleep 0.05; done
 port=$(cat "$demo/port")
-printf '{\n  "ServerVersionCode": 1,\n  "WinPackageURL": "http://127.0.0.1:%s/vantrel-1.7z"\n}\n' "$port" >"$demo/cdn/version.json"
-cat "$demo/cdn/version.json"
+base="http://127.0.0.1:$port/version"
+
+say "Making release 1 with the publisher's tool, verifying it, and uploading it"
+"$tool" make --secret-key "$keys/secret.key" --game "$demo/package" --version 1 --base-url "$base" \
+  --out "$demo/release-1"
+"$tool" verify --public-key "$public_key" --release "$demo/release-1"
+cp -r "$demo/release-1" "$demo/cdn/version"
+cat "$demo/cdn/version/com.larkvane.vantrel.pcquenby.json"
 
 install_root='C:\Games\Vantrel'
-cp build/win64/QuenbySkirmora.exe "$demo/download/"
-printf '[Vantrel]\r\nlocal_path=%s\r\nversion_url=http://127.0.0.1:%s/version.json\r\n' "$install_root" "$port" \
+cp build/demo-launcher/QuenbySkirmora.exe "$demo/download/"
+printf '[Vantrel]\r\nlocal_path=%s\r\nversion_url=%s/com.larkvane.vantrel.pcquenby.json\r\n' "$install_root" "$base" \
   >"$demo/download/setting.ini"
 say "setting.ini beside the launcher in the download folder"
 cat "$demo/download/setting.ini"
@@ -95,7 +113,7 @@ sleep 1
 
 say "Course 2: already current, from the copy in the install root (arguments: second run)"
 # The copy reads the setting.ini beside itself: it needs this demo's manifest URL too.
-printf '[Vantrel]\r\nversion_url=http://127.0.0.1:%s/version.json\r\n' "$port" >"$root_unix/setting.ini"
+printf '[Vantrel]\r\nversion_url=%s/com.larkvane.vantrel.pcquenby.json\r\n' "$base" >"$root_unix/setting.ini"
 start=$(date +%s%N)
 wine "$root_unix/QuenbySkirmora.exe" second run 2>>"$demo/launcher-trace.log" && rc=0 || rc=$?
 printf 'launcher exit code %s after %s ms\n' "$rc" "$(( ($(date +%s%N) - start) / 1000000 ))"
@@ -104,11 +122,33 @@ printf 'game record: '; cat "$root_unix/game/launch-record.txt"; echo
 wine taskkill /F /IM Vantrel.exe >/dev/null 2>&1 || true
 sleep 1
 
+say "Course 3: release 2 with its package altered on the way (one byte), refused"
+"$tool" make --secret-key "$keys/secret.key" --game "$demo/package" --version 2 --base-url "$base" \
+  --out "$demo/release-2" --previous "$demo/release-1/com.larkvane.vantrel.pcquenby.json" 2>/dev/null
+rm -rf "$demo/cdn/version" && cp -r "$demo/release-2" "$demo/cdn/version"
+/usr/bin/python3 -c 'import sys; p = sys.argv[1]; b = bytearray(open(p, "rb").read()); b[len(b) // 2] ^= 1; open(p, "wb").write(b)' \
+  "$demo/cdn/version/Vantrel-2.7z"
+printf 'the tool says of the altered release: '
+"$tool" verify --public-key "$public_key" --release "$demo/cdn/version" 2>&1 | tail -n 1 || true
+(cd "$root_unix/game" && find . -type f -exec sha256sum {} + | sort) >"$demo/game-before.txt"
+wine build/demo-launcher/tests/message_box_answerer.exe "$(winpath "$demo/message.txt")" 120000 &
+answerer=$!
+wine "$root_unix/QuenbySkirmora.exe" 2>>"$demo/launcher-trace.log" && rc=0 || rc=$?
+wait "$answerer" || true
+printf 'launcher exit code %s; its message: %s\n' "$rc" "$(cat "$demo/message.txt" 2>/dev/null)"
+(cd "$root_unix/game" && find . -type f -exec sha256sum {} + | sort) >"$demo/game-after.txt"
+if cmp -s "$demo/game-before.txt" "$demo/game-after.txt"; then
+  echo "the installed game (version 1) is byte for byte as it was"
+else
+  echo "THE INSTALLED GAME CHANGED"; exit 1
+fi
+printf 'beside the game: %s\n' "$(cd "$root_unix" && ls -d game.new game.old 2>/dev/null || echo nothing)"
+
 if [ -z "$keep" ]; then
-  say "Course 3: -uninstall from the copy"
+  say "Course 4: -uninstall from the copy"
   wine "$root_unix/QuenbySkirmora.exe" -uninstall 2>>"$demo/launcher-trace.log" && rc=0 || rc=$?
   printf 'launcher exit code %s\n' "$rc"
-  sleep 3
+  sleep 6
   printf 'game folder: %s\n' "$([ -e "$root_unix/game" ] && echo present || echo removed)"
   printf 'launcher copy: %s\n' "$([ -e "$root_unix/QuenbySkirmora.exe" ] && echo present || echo deleted)"
   printf 'shortcuts: %s\n' "$([ -e "$desktop_dir/QuenbySkirmora.lnk" ] || [ -e "$startmenu_dir/QuenbySkirmora.lnk" ] && echo present || echo removed)"
