@@ -21,7 +21,7 @@ add_library(lzma_sdk_7z STATIC
   ${_sdk}/7zAlloc.c ${_sdk}/7zArcIn.c ${_sdk}/7zBuf.c ${_sdk}/7zBuf2.c ${_sdk}/7zCrc.c
   ${_sdk}/7zCrcOpt.c ${_sdk}/7zDec.c ${_sdk}/7zFile.c ${_sdk}/7zStream.c ${_sdk}/Bcj2.c
   ${_sdk}/Bra.c ${_sdk}/Bra86.c ${_sdk}/BraIA64.c ${_sdk}/CpuArch.c ${_sdk}/Delta.c
-  ${_sdk}/Lzma2Dec.c ${_sdk}/LzmaDec.c)
+  ${_sdk}/Lzma2Dec.c ${_sdk}/LzmaDec.c ${_sdk}/Lzma2DecMt.c ${_sdk}/MtDec.c ${_sdk}/Threads.c ${_sdk}/Alloc.c)
 target_include_directories(lzma_sdk_7z SYSTEM PUBLIC "${_sdk}")
 target_compile_definitions(lzma_sdk_7z PUBLIC Z7_EXTRACT_ONLY)
 target_compile_options(lzma_sdk_7z PRIVATE -O2 -w)

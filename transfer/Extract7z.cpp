@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -14,10 +15,14 @@ extern "C" {
 #include "7zFile.h"
 }
 
+#include "transfer/FolderStream.h"
+
 namespace {
 
 constexpr size_t kLookBufferSize = 0x4000;
 constexpr DWORD kWritePieceMax = 0x400000;
+// Unpacked bytes go from the decoder to the file in pieces of this size.
+constexpr size_t kCopyPiece = 1 << 20;
 
 
 void* PlainAlloc(ISzAllocPtr, size_t size) { return size ? malloc(size) : nullptr; }
@@ -77,12 +82,75 @@ private:
     CSzArEx m_db;
 };
 
-// The decoder's cache of the last unpacked folder.
-struct FolderCache {
-    UInt32 blockIndex = 0xFFFFFFFF;
-    Byte* buffer = nullptr;
-    size_t size = 0;
-    ~FolderCache() { ISzAlloc_Free(&kPlainAlloc, buffer); }
+bool WriteAll(HANDLE file, const Byte* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        DWORD piece = DWORD(std::min<size_t>(size - done, kWritePieceMax));
+        DWORD written = 0;
+        if (!WriteFile(file, data + done, piece, &written, nullptr)) return false;
+        if (written == 0) break;
+        done += written;
+    }
+    return done == size;
+}
+
+// The folder being unpacked, decoded as a stream: each file's bytes are taken from it in turn,
+// with the folder's own checksum kept over all of them.
+class FolderReader {
+public:
+    FolderReader(const CSzArEx* db, HANDLE file) : m_db(db), m_file(file) {}
+
+    // Finishes the current folder and opens the given one (a file without data has none).
+    SRes MoveTo(UInt32 folderIndex) {
+        if (folderIndex == m_index || folderIndex == UInt32(-1)) return SZ_OK;
+        SRes result = Finish();
+        if (result != SZ_OK) return result;
+        m_index = folderIndex;
+        m_crc = CRC_INIT_VAL;
+        return OpenFolderStream(m_db, folderIndex, m_file, m_stream);
+    }
+
+    // Writes the next size bytes of the folder to out, adding them to fileCrc.
+    int CopyTo(HANDLE out, UInt64 size, std::vector<Byte>& piece, UInt32& fileCrc) {
+        while (size > 0) {
+            if (!m_stream) return SZ_ERROR_DATA;
+            size_t got = size_t(std::min<UInt64>(size, piece.size()));
+            SRes result = m_stream->Read(piece.data(), &got);
+            if (result != SZ_OK) return result;
+            if (got == 0) return SZ_ERROR_DATA;  // the folder ended before its files did
+            fileCrc = CrcUpdate(fileCrc, piece.data(), got);
+            m_crc = CrcUpdate(m_crc, piece.data(), got);
+            if (!WriteAll(out, piece.data(), got)) return EXTRACT_OUTPUT_FAILED;
+            size -= got;
+        }
+        return SZ_OK;
+    }
+
+    // Reads the current folder to its end (the decoders check that it ends where it should) and
+    // checks the folder's checksum where the archive has one.
+    SRes Finish() {
+        if (!m_stream) return SZ_OK;
+        Byte rest[4096];
+        for (;;) {
+            size_t got = sizeof rest;
+            SRes result = m_stream->Read(rest, &got);
+            if (result != SZ_OK) return result;
+            if (got == 0) break;
+            m_crc = CrcUpdate(m_crc, rest, got);
+        }
+        m_stream.reset();
+        if (SzBitWithVals_Check(&m_db->db.FolderCRCs, m_index) &&
+            CRC_GET_DIGEST(m_crc) != m_db->db.FolderCRCs.Vals[m_index])
+            return SZ_ERROR_CRC;
+        return SZ_OK;
+    }
+
+private:
+    const CSzArEx* m_db;
+    HANDLE m_file;
+    UInt32 m_index = UInt32(-1);
+    std::unique_ptr<ByteSource> m_stream;
+    UInt32 m_crc = CRC_INIT_VAL;
 };
 
 std::wstring EntryName(const CSzArEx* db, UInt32 index) {
@@ -111,17 +179,6 @@ void CreateFoldersAlong(std::vector<wchar_t>& path, size_t from, size_t to, bool
     }
 }
 
-bool WriteAll(HANDLE file, const Byte* data, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        DWORD piece = DWORD(std::min<size_t>(size - done, kWritePieceMax));
-        DWORD written = 0;
-        if (!WriteFile(file, data + done, piece, &written, nullptr)) return false;
-        if (written == 0) break;
-        done += written;
-    }
-    return done == size;
-}
 
 void StoreProgress(AtomicInt* progress, int32_t value) {
     if (progress) progress->store(value);
@@ -174,7 +231,9 @@ int Extract7z(const std::wstring& archive, const std::wstring& destination, Atom
             result = SzArEx_Open(db, input.Stream(), &kPlainAlloc, &kPlainAlloc);
         if (result == 0 && !AllNamesSafe(db)) result = EXTRACT_UNSAFE_NAME;
 
-        FolderCache cache;
+        FolderReader folder(db, file);
+        std::vector<Byte> piece;
+        if (result == 0 && !EnsureCapacity(piece, kCopyPiece)) result = EXTRACT_NO_MEMORY;
         std::vector<wchar_t> nameBuffer;
         std::vector<wchar_t> pathBuffer;
         const size_t destinationLength = destination.size();
@@ -196,10 +255,10 @@ int Extract7z(const std::wstring& archive, const std::wstring& destination, Atom
                       pathBuffer.begin() + destinationLength);
             if (i == 0) CreateFoldersAlong(pathBuffer, 0, destinationLength, false);
 
-            size_t offset = 0, size = 0;
+            // The entry's folder is opened (and the one before it finished) before its file is
+            // created, so an undecodable folder creates nothing.
             if (!isDirectory) {
-                result = SzArEx_Extract(db, input.Stream(), i, &cache.blockIndex, &cache.buffer,
-                                        &cache.size, &offset, &size, &kPlainAlloc, &kPlainAlloc);
+                result = folder.MoveTo(db->FileToFolder[i]);
                 if (result != 0) break;
             }
 
@@ -213,13 +272,22 @@ int Extract7z(const std::wstring& archive, const std::wstring& destination, Atom
             HANDLE out = CreateFileW(pathBuffer.data(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (out == INVALID_HANDLE_VALUE) { result = EXTRACT_OUTPUT_FAILED; break; }
-            const bool written = WriteAll(out, cache.buffer + offset, size);
+            const bool hasCrc = SzBitWithVals_Check(&db->CRCs, i);
+            UInt32 crc = CRC_INIT_VAL;
+            result = folder.CopyTo(out, SzArEx_GetFileSize(db, i), piece, crc);
             const bool closed = CloseHandle(out) != FALSE;
-            if (!written || !closed) { result = EXTRACT_OUTPUT_FAILED; break; }
+            if (result == 0 && !closed) result = EXTRACT_OUTPUT_FAILED;
+            if (result == 0 && hasCrc && CRC_GET_DIGEST(crc) != db->CRCs.Vals[i]) result = SZ_ERROR_CRC;
+            if (result != 0) {
+                // Nothing of a file that did not come out whole is left looking complete.
+                DeleteFileW(pathBuffer.data());
+                break;
+            }
 
             if (SzBitWithVals_Check(&db->Attribs, i))
                 SetFileAttributesW(pathBuffer.data(), WindowsAttributesOf(db->Attribs.Vals[i]));
         }
+        if (result == 0) result = folder.Finish();
     }
     StoreProgress(progress, PROGRESS_FULL);
     return result;
