@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
+#include "tests/support/Shell.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TreeCompare.h"
 #include "transfer/Extract7z.h"
+#include "transfer/FolderStream.h"
 
 using namespace testing_support;
 
@@ -169,4 +173,54 @@ TEST(WindowsAttributesOf, PosixModeBitsAreDropped) {
     EXPECT_EQ(WindowsAttributesOf(0x81A48020), 0x20u);
     EXPECT_EQ(WindowsAttributesOf(0x21), 0x21u);          // a Windows word is applied as stored
     EXPECT_EQ(WindowsAttributesOf(0x2), 0x2u);
+}
+
+namespace {
+// Extracts in a helper process of its own, so that its peak memory is the extraction's.
+std::map<std::wstring, std::wstring> ExtractAlone(const std::wstring& archive, const std::wstring& destination) {
+    TempDir report;
+    EXPECT_EQ(RunProgram(HelperProgram(L"extract_runner.exe"),
+                         L"\"" + Fixture(archive) + L"\" \"" + destination + L"\\\\\" \"" + (report / L"out.txt") + L"\"",
+                         600000),
+              0u);
+    return ParseKeyValues(Widen(ReadFileBytes(report / L"out.txt")));
+}
+}  // namespace
+
+TEST(StreamingExtraction, ASolidBlockLargerThanTheMemoryItMayUse) {
+    TempDir dir;
+    const std::wstring destination = dir / L"big";
+    auto r = ExtractAlone(L"big-block.7z", destination);
+    ASSERT_EQ(r[L"result"], L"0");
+    // 512 MiB in one block; the dictionary is 16 MiB: the goal is that plus 64 MiB, and the
+    // process itself (Wine's own libraries) needs a few dozen more.
+    EXPECT_LT(std::stoi(r[L"peakWorkingSetMiB"]), 160) << "peak working set";
+    EXPECT_LT(std::stoi(r[L"peakPrivateMiB"]), 160) << "peak private bytes";
+    // The content: four parts of 128 MiB, each the same random MiB rotated.
+    for (int n = 0; n < 4; ++n) {
+        WIN32_FILE_ATTRIBUTE_DATA info;
+        ASSERT_TRUE(GetFileAttributesExW((destination + L"\\part" + std::to_wstring(n) + L".bin").c_str(),
+                                         GetFileExInfoStandard, &info));
+        EXPECT_EQ((uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow, 128ull << 20);
+    }
+}
+
+TEST(StreamingExtraction, MultiChunkLzma2IsDecodedOnSeveralThreads) {
+    TempDir dir;
+    auto r = ExtractAlone(L"multi-chunk.7z", dir / L"out");
+    ASSERT_EQ(r[L"result"], L"0");
+    EXPECT_TRUE(ListTree(dir / L"out") == ListTree(Fixture(L"multi-chunk-tree")));
+    if (Lzma2DecoderThreads() > 1) {
+        EXPECT_EQ(r[L"multiThreaded"], L"1");
+    }
+}
+
+TEST(StreamingExtraction, DamageInTheMiddleOfABlockLeavesNoFileLookingComplete) {
+    TempDir dir;
+    AtomicInt progress{0};
+    EXPECT_EQ(Extract7z(Fixture(L"crc-middle.7z"), dir / L"out\\", &progress), 3);
+    EXPECT_EQ(ReadFileBytes(dir / L"out\\1.bin"), ReadFileBytes(Fixture(L"crc-middle-tree\\1.bin")));
+    EXPECT_FALSE(Exists(dir / L"out\\2.bin"));
+    EXPECT_FALSE(Exists(dir / L"out\\3.bin"));
+    EXPECT_EQ(progress.load(), 10000);
 }

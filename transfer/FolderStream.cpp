@@ -1,6 +1,7 @@
 #include "transfer/FolderStream.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +26,8 @@ constexpr UInt32 kDelta = 3, kBcj = 0x3030103, kPpc = 0x3030205, kIa64 = 0x30304
 constexpr size_t kInputBuffer = 1 << 18;
 constexpr size_t kFilterBuffer = 1 << 20;
 constexpr size_t kQueueBytes = 8u << 20;
+
+std::atomic<unsigned> g_multiThreadedStreams{0};
 
 void* PlainAlloc(ISzAllocPtr, size_t size) { return size ? malloc(size) : nullptr; }
 void PlainFree(ISzAllocPtr, void* address) { free(address); }
@@ -215,6 +218,7 @@ private:
             int isMT = 0;
             result = Lzma2DecMt_Decode(m_decoder, m_prop, &m_props, &m_out.vt, &m_unpackSize, 1, &m_adapter.vt,
                                        &inProcessed, &isMT, nullptr);
+            if (isMT) ++g_multiThreadedStreams;
         } catch (...) {
             result = SZ_ERROR_FAIL;
         }
@@ -460,6 +464,8 @@ SRes OpenMain(const FolderLayout& l, const CSzCoderInfo& coder, UInt32 packIndex
 }
 
 }  // namespace
+
+unsigned MultiThreadedLzma2Streams() { return g_multiThreadedStreams.load(); }
 
 unsigned Lzma2DecoderThreads() {
     SYSTEM_INFO info;

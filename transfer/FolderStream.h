@@ -26,6 +26,9 @@ unsigned Lzma2DecoderThreads();
 // An LZMA2 block larger than this is decoded on one thread, so the threads' buffers stay bounded.
 inline constexpr size_t LZMA2_MT_BLOCK_MAX = 8u << 20;
 
+// How many LZMA2 streams this process has decoded on several threads (for tests and benchmarks).
+unsigned MultiThreadedLzma2Streams();
+
 // Opens the decoder chain of folder folderIndex of db, reading the packed data through file
 // (positional reads; nothing else may move its file pointer meanwhile). The source gives exactly
 // the folder's unpacked bytes or fails. SZ_ERROR_UNSUPPORTED for a method or an arrangement of
