@@ -40,12 +40,33 @@ def package_tree():
     return root
 
 
+def big_tree(copies=5):
+    """About 1 GiB: the package tree five times over (hard links), for one large solid block."""
+    root = os.path.join(DATA, "big-tree")
+    if os.path.exists(os.path.join(root, ".complete")):
+        return root
+    source = package_tree()
+    for n in range(copies):
+        for folder, _, files in os.walk(source):
+            target = os.path.join(root, f"copy{n}", os.path.relpath(folder, source))
+            os.makedirs(target, exist_ok=True)
+            for name in files:
+                if name != ".complete":
+                    os.link(os.path.join(folder, name), os.path.join(target, name))
+    open(os.path.join(root, ".complete"), "w").close()
+    return root
+
+
 def package(kind):
-    """kind: 'lzma2' or 'bcj2'. Returns (archive path, largest folder's unpacked bytes)."""
-    tree = package_tree()
+    """kind: 'lzma2', 'lzma', 'bcj2' (the ~200 MiB tree) or 'lzma2-mt' (~1 GiB in one solid block
+    of independently coded 8 MiB chunks, as the release tool packs). Returns (archive path,
+    largest folder's unpacked bytes)."""
+    tree = big_tree() if kind == "lzma2-mt" else package_tree()
     path = os.path.join(DATA, f"game-package-{kind}.7z")
     if not os.path.exists(path):
         args = {"lzma2": ["-m0=LZMA2", "-mx=3"],
+                "lzma": ["-m0=LZMA", "-mx=3"],
+                "lzma2-mt": ["-m0=LZMA2:d=8m:c=8m", "-mx=3", "-mmt=2", "-ms=on", "-ms=4g"],
                 "bcj2": ["-m0=BCJ2", "-m1=LZMA:d24", "-m2=LZMA:d20", "-m3=LZMA:d20",
                          "-mb0:1", "-mb0s1:2", "-mb0s2:3", "-mx=3"]}[kind]
         subprocess.run(["7zz", "a", "-bd", "-bso0", "-xr!.complete"] + args + [path + ".tmp.7z", "."],

@@ -23,7 +23,8 @@ for preset in win32 win64; do
 done
 rm -f build-tool.log build-win32.log build-win64.log
 # The shipped 32-bit launcher cannot run here; what can be checked of it is its header.
-if ! i686-w64-mingw32-objdump -p build/win32/QuenbySkirmora.exe | grep -qi "large address aware"; then
+header=$(i686-w64-mingw32-objdump -p build/win32/QuenbySkirmora.exe)
+if ! grep -qi "large address aware" <<<"$header"; then
   echo "test: build/win32/QuenbySkirmora.exe is not large-address-aware" >&2
   exit 1
 fi

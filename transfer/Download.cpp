@@ -4,6 +4,7 @@
 #include <curl/curl.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -17,7 +18,50 @@ constexpr long DOWNLOAD_BUFFER_BYTES = 256 * 1024;
 struct WriteTarget {
     DownloadSink* sink;
     CURL* curl;
+    DownloadProgress* progress;
+    ResponseStart response;  // of the response whose headers came last
+    std::string etag, lastModified;
+    bool bodyStarted = false;
 };
+
+std::string Trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return std::string();
+    const size_t last = text.find_last_not_of(" \t\r\n");
+    return text.substr(first, last - first + 1);
+}
+
+bool HeaderIs(const std::string& line, const char* name) {
+    const size_t length = strlen(name);
+    if (line.size() <= length || line[length] != ':') return false;
+    for (size_t i = 0; i < length; ++i)
+        if (tolower(static_cast<unsigned char>(line[i])) != tolower(static_cast<unsigned char>(name[i])))
+            return false;
+    return true;
+}
+
+// Collects what a resumed download needs from each response's headers (a redirect's too; a
+// status line starts the next response afresh). Called from C: nothing is thrown out.
+size_t DownloadHeaderCallback(char* data, size_t size, size_t count, void* target) {
+    try {
+        auto* t = static_cast<WriteTarget*>(target);
+        const std::string line(data, size * count);
+        if (line.compare(0, 5, "HTTP/") == 0) {
+            t->response = ResponseStart();
+            t->etag.clear();
+            t->lastModified.clear();
+        } else if (HeaderIs(line, "ETag")) {
+            t->etag = Trimmed(line.substr(5));
+        } else if (HeaderIs(line, "Last-Modified")) {
+            t->lastModified = Trimmed(line.substr(14));
+        } else if (HeaderIs(line, "Content-Range")) {
+            t->response.rangeStart = ContentRangeStart(Trimmed(line.substr(14)));
+        }
+    } catch (...) {
+        return 0;
+    }
+    return size * count;
+}
 
 // The caller's open stream as a sink.
 class StreamSink : public DownloadSink {
@@ -67,11 +111,31 @@ size_t DownloadWriteCallback(char* data, size_t size, size_t count, void* target
         curl_easy_getinfo(t->curl, CURLINFO_RESPONSE_CODE, &status);
         // An error page is never stored as the file; refusing the block ends the transfer.
         if (!IsSuccessStatus(status)) return 0;
+        if (!t->bodyStarted) {
+            t->bodyStarted = true;
+            t->response.status = status;
+            t->response.validator = t->etag.empty() ? t->lastModified : t->etag;
+            const int64_t continued = t->sink->BeginBody(t->response);
+            if (continued < 0) return 0;
+            if (t->progress) t->progress->alreadyThere = uint64_t(continued);
+        }
         const size_t bytes = size * count;
         return t->sink->Write(data, bytes) ? count : 0;
     } catch (...) {
         return 0;
     }
+}
+
+int64_t ContentRangeStart(const std::string& value) {
+    if (value.compare(0, 6, "bytes ") != 0) return -1;
+    int64_t start = 0;
+    size_t i = 6;
+    if (i >= value.size() || !isdigit(static_cast<unsigned char>(value[i]))) return -1;
+    for (; i < value.size() && isdigit(static_cast<unsigned char>(value[i])); ++i) {
+        if (start > (INT64_MAX - 9) / 10) return -1;
+        start = start * 10 + (value[i] - '0');
+    }
+    return i < value.size() && value[i] == '-' ? start : -1;
 }
 
 int32_t DownloadProgressValue(double dltotal, double dlnow) {
@@ -85,7 +149,9 @@ int32_t DownloadProgressValue(double dltotal, double dlnow) {
 int DownloadProgressCallback(void* target, double dltotal, double dlnow, double, double) {
     auto* t = static_cast<DownloadProgress*>(target);
     if (!t || !t->progress) return 0;
-    int32_t value = DownloadProgressValue(dltotal, dlnow);
+    // A continued file counts its earlier bytes as done: the bar goes on where it stopped.
+    const double before = double(t->alreadyThere);
+    int32_t value = DownloadProgressValue(dltotal > 0.001 ? dltotal + before : 0.0, dlnow + before);
     if (value >= 0) t->progress->store(value);
     return 0;
 }
@@ -106,7 +172,8 @@ int DownloadFile(DownloadProgress* target, const char* url, DownloadSink& sink) 
     CURL* curl = easy.Get();
     if (!curl) return CURLE_FAILED_INIT;
 
-    WriteTarget write{&sink, curl};
+    WriteTarget write{&sink, curl, target, ResponseStart(), std::string(), std::string(), false};
+    if (target) target->alreadyThere = 0;
     curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
@@ -126,11 +193,29 @@ int DownloadFile(DownloadProgress* target, const char* url, DownloadSink& sink) 
     // A stalled connection ends with CURLE_OPERATION_TIMEDOUT rather than waiting forever.
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, g_stallSeconds.load());
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, DownloadHeaderCallback);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &write);
+
+    // The rest of a partial file, only if it is still the same file on the server.
+    const uint64_t resumeOffset = sink.ResumeOffset();
+    const std::string range = std::to_string(resumeOffset) + "-";
+    const std::string ifRange = "If-Range: " + sink.ResumeValidator();
+    struct curl_slist* headers = nullptr;
+    if (resumeOffset > 0) {
+        curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
+        headers = curl_slist_append(headers, ifRange.c_str());
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    }
 
     CURLcode result = curl_easy_perform(curl);
+    if (headers) {
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+        curl_slist_free_all(headers);
+    }
 
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    sink.EndTransfer(status);
     if ((result == CURLE_OK || result == CURLE_WRITE_ERROR) && status != 0 &&
         !IsSuccessStatus(status))
         return CURLE_HTTP_RETURNED_ERROR;

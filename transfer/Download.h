@@ -5,9 +5,21 @@
 
 #include "update/UpdateTask.h"
 
+#include <cstdint>
+#include <string>
+
 // Where a transfer's progress goes: a stage field of a task record, or nowhere when null.
 struct DownloadProgress {
     AtomicInt* progress = nullptr;
+    // Bytes the file held before this transfer continued it; progress counts them as done.
+    uint64_t alreadyThere = 0;
+};
+
+// The final response as far as a resumed download cares about it.
+struct ResponseStart {
+    long status = 0;
+    int64_t rangeStart = -1;  // the first byte of "Content-Range: bytes a-b/n", or -1
+    std::string validator;    // the ETag, or else Last-Modified; empty when the server sent none
 };
 
 // Where a download's body goes, piece by piece as it arrives.
@@ -16,7 +28,21 @@ public:
     virtual ~DownloadSink() = default;
     // Takes the next bytes of the body; false ends the transfer with CURLE_WRITE_ERROR (23).
     virtual bool Write(const char* data, size_t size) = 0;
+
+    // A sink that continues a partial file asks for the rest: a range request from this offset,
+    // made conditional (If-Range) on the validator. 0: a plain request.
+    virtual uint64_t ResumeOffset() const { return 0; }
+    virtual std::string ResumeValidator() const { return std::string(); }
+    // Before the first byte of a successful response's body. Returns how many bytes of the file
+    // the body continues (0 when it starts the file afresh), or -1 to refuse the response (the
+    // transfer ends with CURLE_WRITE_ERROR).
+    virtual int64_t BeginBody(const ResponseStart&) { return 0; }
+    // After the transfer, with the final response's status (0 when none came).
+    virtual void EndTransfer(long /*status*/) {}
 };
+
+// Parses "Content-Range: bytes a-b/n" (the header's value); -1 for anything else.
+int64_t ContentRangeStart(const std::string& value);
 
 // A connected transfer below 1 byte/s for this long is given up.
 inline constexpr long DOWNLOAD_STALL_SECONDS = 60;

@@ -1,20 +1,57 @@
 #include "transfer/FileSink.h"
 
 #include <algorithm>
+#include <vector>
 
-FileSink::FileSink(uint64_t maxBytes, bool withHash) : m_maxBytes(maxBytes) {
+FileSink::FileSink(uint64_t maxBytes, bool withHash) : m_maxBytes(maxBytes), m_withHash(withHash) {
     if (withHash) m_hash.reset(new Sha256);
 }
 
 FileSink::~FileSink() { Close(); }
 
-bool FileSink::Open(const std::wstring& path) {
-    Close();
+void FileSink::ResetCounts() {
     m_size = 0;
     m_exceeded = m_writeFailed = false;
+    m_hashFinished = false;
+    if (m_withHash) m_hash.reset(new Sha256);
+}
+
+bool FileSink::Open(const std::wstring& path) {
+    Close();
+    ResetCounts();
     m_file.Reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
     return m_file.IsValid();
+}
+
+bool FileSink::OpenToContinue(const std::wstring& path, uint64_t offset) {
+    Close();
+    ResetCounts();
+    m_file.Reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!m_file.IsValid() || offset > m_maxBytes) return false;
+    // The bytes already there go through the hash once, as if they had just arrived.
+    std::vector<char> piece(1 << 20);
+    for (uint64_t left = offset; left > 0;) {
+        DWORD got = 0;
+        const DWORD want = DWORD(std::min<uint64_t>(left, piece.size()));
+        if (!ReadFile(m_file.Get(), piece.data(), want, &got, nullptr) || got == 0) return false;
+        if (m_hash) m_hash->Add(piece.data(), got);
+        left -= got;
+    }
+    m_size = offset;
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(offset);
+    return SetFilePointerEx(m_file.Get(), at, nullptr, FILE_BEGIN) && SetEndOfFile(m_file.Get());
+}
+
+bool FileSink::Restart() {
+    if (!m_file.IsValid()) return false;
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    if (!SetFilePointerEx(m_file.Get(), zero, nullptr, FILE_BEGIN) || !SetEndOfFile(m_file.Get())) return false;
+    ResetCounts();
+    return true;
 }
 
 bool FileSink::Write(const char* data, size_t size) {

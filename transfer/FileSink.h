@@ -21,6 +21,11 @@ public:
 
     // Creates (or truncates) the file. False when it cannot be opened.
     bool Open(const std::wstring& path);
+    // Opens a partial file to continue it after its first offset bytes (anything beyond them is
+    // cut off); those bytes count towards the cap and go through the hash first.
+    bool OpenToContinue(const std::wstring& path, uint64_t offset);
+    // Empties the open file to start it again from its first byte.
+    bool Restart();
     bool Write(const char* data, size_t size) override;
     // Closes the file; false when a write or the close itself failed.
     bool Close();
@@ -31,11 +36,14 @@ public:
     bool Digest(Sha256Digest& digest);
 
 private:
+    void ResetCounts();
+
     scoped::Handle m_file;
     uint64_t m_maxBytes;
     uint64_t m_size = 0;
     bool m_exceeded = false;
     bool m_writeFailed = false;
+    bool m_withHash;
     std::unique_ptr<Sha256> m_hash;
     bool m_hashFinished = false;
     bool m_hashOk = false;

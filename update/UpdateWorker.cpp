@@ -7,6 +7,7 @@
 #include "transfer/Download.h"
 #include "transfer/Extract7z.h"
 #include "transfer/FileSink.h"
+#include "transfer/ResumableSink.h"
 #include "update/GameFolders.h"
 #include "update/Manifest.h"
 #include "update/ReleaseSignature.h"
@@ -85,7 +86,17 @@ private:
     void FailAndClean(int32_t code) {
         Fail(m_task, code);
         DeleteDirectoryTree(m_paths.stagedGameDir);
-        DeleteDirectoryTree(m_paths.tempDir);
+        CleanTemp();
+    }
+    // A partial package that the next run can continue stays, with its record; everything
+    // else in the temp folder goes.
+    void CleanTemp() {
+        if (!CanOpenForReading(m_paths.packageFile + L".resume")) {
+            DeleteDirectoryTree(m_paths.tempDir);
+            return;
+        }
+        DeleteFileW(m_paths.downloadedManifest.c_str());
+        DeleteFileW((m_paths.downloadedManifest + L".sig").c_str());
     }
     bool FetchManifest(ManifestFields& server);
     bool IsManifestAuthentic(const std::string& narrowManifestUrl);
@@ -190,21 +201,40 @@ bool UpdateRun::IsManifestAuthentic(const std::string& narrowManifestUrl) {
 bool UpdateRun::FetchPackage(const ManifestFields& server) {
     Stage(LAUNCH_ERR_PACKAGE_DOWNLOAD);
     m_task.status.Set(L"正在下载更新包...");
-    FileSink sink(server.hasPackageSize ? server.packageSize : UINT64_MAX, server.hasPackageSha256);
-    bool ok = DownloadInto(m_paths.packageFile, server.packageUrl.c_str(), m_task.packageProgress, sink);
+    ResumeRecord wanted;
+    wanted.url = server.packageUrl;
+    wanted.hasSize = server.hasPackageSize;
+    wanted.size = server.packageSize;
+    if (server.hasPackageSha256) wanted.sha256 = Sha256Hex(server.packageSha256);
+    ResumableSink sink(m_paths.packageFile, wanted, server.hasPackageSha256);
+
+    // A partial file of the same package is continued; one the server will not continue is
+    // fetched again from its first byte, once.
+    DownloadProgress target{&m_task.packageProgress};
+    bool ok = sink.Prepare() && DownloadFile(&target, server.packageUrl.c_str(), sink) == 0;
+    ok = sink.Close() && ok;
+    if (!ok && sink.RestartNeeded()) {
+        ok = sink.StartAfresh() && DownloadFile(&target, server.packageUrl.c_str(), sink) == 0;
+        ok = sink.Close() && ok;
+    }
+    m_task.packageProgress = PROGRESS_FULL;
     if (ok) {
         Sha256Digest digest{};
         const bool hashed = server.hasPackageSha256 && sink.Digest(digest);
-        ok = PackageMatches(server.hasPackageSize, server.packageSize, sink.Size(),
-                            server.hasPackageSha256, server.packageSha256, hashed, digest);
+        if (!PackageMatches(server.hasPackageSize, server.packageSize, sink.Size(), server.hasPackageSha256,
+                            server.packageSha256, hashed, digest)) {
+            sink.Discard();  // never installed, never continued
+            ok = false;
+        }
     }
     if (!ok) {
-        m_task.packageProgress = PROGRESS_FULL;
+        if (sink.Exceeded()) sink.Discard();  // longer than the package: nothing to continue
         m_task.errorDetail.Set(FromAnsi(server.packageUrl));
-        DeleteFileW(m_paths.packageFile.c_str());
         FailAndClean(LAUNCH_ERR_PACKAGE_DOWNLOAD);
+        return false;
     }
-    return ok;
+    DeleteFileW(sink.RecordPath().c_str());
+    return true;
 }
 
 bool UpdateRun::InstallPackage() {

@@ -34,8 +34,24 @@ HttpServer::~HttpServer() {
 }
 
 void HttpServer::Route(const std::string& path, Handler handler) {
+    if (!handler) return RouteRequest(path, nullptr);
+    RouteRequest(path, [handler](SOCKET client, const std::string&) { handler(client); });
+}
+
+void HttpServer::RouteRequest(const std::string& path, RequestHandler handler) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_routes[path] = std::move(handler);
+}
+
+std::string HttpServer::HeaderOf(const std::string& request, const std::string& name) {
+    std::string lower = request, wanted = "\r\n" + name + ":";
+    for (char& c : lower) c = char(tolower(static_cast<unsigned char>(c)));
+    for (char& c : wanted) c = char(tolower(static_cast<unsigned char>(c)));
+    const size_t at = lower.find(wanted);
+    if (at == std::string::npos) return "";
+    size_t start = at + wanted.size();
+    while (start < request.size() && request[start] == ' ') ++start;
+    return request.substr(start, request.find("\r\n", start) - start);
 }
 
 void HttpServer::RouteBody(const std::string& path, const std::string& body, int status) {
@@ -98,7 +114,7 @@ void HttpServer::Serve(SOCKET client) {
     size_t end = start == std::string::npos ? start : request.find(' ', start + 1);
     std::string path = end == std::string::npos ? "" : request.substr(start + 1, end - start - 1);
 
-    Handler handler;
+    RequestHandler handler;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         ++m_requests[path];
@@ -106,7 +122,7 @@ void HttpServer::Serve(SOCKET client) {
         if (route != m_routes.end()) handler = route->second;
     }
     if (handler)
-        handler(client);
+        handler(client, request);
     else
         Send(client, Head(404, "Content-Length: 9\r\n") + "not found");
     shutdown(client, SD_SEND);

@@ -17,6 +17,8 @@ namespace testing_support {
 class HttpServer {
 public:
     using Handler = std::function<void(SOCKET client)>;
+    // A handler that sees the request (request line and headers).
+    using RequestHandler = std::function<void(SOCKET client, const std::string& request)>;
 
     // port 0: an ephemeral port of the system's choice.
     explicit HttpServer(int port = 0);
@@ -26,6 +28,7 @@ public:
 
     // Requests for a path that has no handler get a 404.
     void Route(const std::string& path, Handler handler);
+    void RouteRequest(const std::string& path, RequestHandler handler);
     // Ready-made handlers.
     void RouteBody(const std::string& path, const std::string& body, int status = 200);
     void RouteRedirect(const std::string& path, const std::string& location);
@@ -37,6 +40,8 @@ public:
 
     static bool Send(SOCKET client, const std::string& bytes);
     static std::string Head(int status, const std::string& headers);
+    // A header's value in a request ("" when absent); the name is matched in any case.
+    static std::string HeaderOf(const std::string& request, const std::string& name);
 
 private:
     void AcceptLoop();
@@ -47,7 +52,7 @@ private:
     std::atomic<bool> m_stopping{false};
     std::thread m_acceptThread;
     std::mutex m_mutex;
-    std::map<std::string, Handler> m_routes;
+    std::map<std::string, RequestHandler> m_routes;
     std::map<std::string, int> m_requests;
     std::vector<std::thread> m_workers;
 };

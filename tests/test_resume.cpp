@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include <curl/curl.h>
+
+#include <mutex>
+#include <vector>
+
+#include "tests/support/HttpServer.h"
+#include "tests/support/TestFiles.h"
+#include "transfer/ResumableSink.h"
+
+using namespace testing_support;
+
+TEST(ResumeRecord, RoundTripAndRefusals) {
+    ResumeRecord r;
+    r.url = "http://cdn.example.com/version/Vantrel-2.7z";
+    r.hasSize = true;
+    r.size = 5ull << 32;  // past 4 GiB
+    r.sha256 = std::string(64, 'a');
+    r.validator = "\"v1-etag\"";
+    ResumeRecord back;
+    ASSERT_TRUE(ParseResumeRecord(FormatResumeRecord(r), back));
+    EXPECT_EQ(back.url, r.url);
+    EXPECT_TRUE(back.hasSize);
+    EXPECT_EQ(back.size, r.size);
+    EXPECT_EQ(back.sha256, r.sha256);
+    EXPECT_EQ(back.validator, r.validator);
+    EXPECT_FALSE(ParseResumeRecord("", back));
+    EXPECT_FALSE(ParseResumeRecord("url=x\nsize=12ab\n", back));
+    EXPECT_FALSE(ParseResumeRecord("garbage", back));
+}
+
+TEST(CanContinue, OnlyThePackageItWasFor) {
+    ResumeRecord wanted;
+    wanted.url = "http://h/p.7z";
+    wanted.hasSize = true;
+    wanted.size = 1000;
+    wanted.sha256 = std::string(64, 'b');
+    ResumeRecord saved = wanted;
+    saved.validator = "\"e\"";
+    EXPECT_TRUE(CanContinue(saved, wanted, 500));
+    struct Case { const char* label; ResumeRecord saved; uint64_t partial; };
+    ResumeRecord otherUrl = saved, otherHash = saved, otherSize = saved, noValidator = saved;
+    otherUrl.url = "http://h/q.7z";
+    otherHash.sha256 = std::string(64, 'c');
+    otherSize.size = 999;
+    noValidator.validator.clear();
+    const Case refused[] = {
+        {"another URL", otherUrl, 500},  {"another hash", otherHash, 500}, {"another size", otherSize, 500},
+        {"no validator", noValidator, 500}, {"nothing there", saved, 0},     {"complete", saved, 1000},
+    };
+    for (const Case& c : refused) EXPECT_FALSE(CanContinue(c.saved, wanted, c.partial)) << c.label;
+}
+
+TEST(JudgeResumeResponse, Table) {
+    struct Case { uint64_t offset; long status; int64_t rangeStart; ResumeAnswer answer; };
+    const Case cases[] = {
+        {0, 200, -1, ResumeAnswer::StartOver},   {500, 206, 500, ResumeAnswer::Append},
+        {500, 200, -1, ResumeAnswer::StartOver}, {500, 206, 0, ResumeAnswer::Refuse},
+        {500, 206, 499, ResumeAnswer::Refuse},   {500, 206, -1, ResumeAnswer::Refuse},
+        {500, 204, -1, ResumeAnswer::Refuse},
+    };
+    for (const Case& c : cases) {
+        ResponseStart r;
+        r.status = c.status;
+        r.rangeStart = c.rangeStart;
+        EXPECT_EQ(JudgeResumeResponse(c.offset, r), c.answer) << c.offset << " " << c.status << " " << c.rangeStart;
+    }
+    EXPECT_EQ(ContentRangeStart("bytes 500-999/1000"), 500);
+    EXPECT_EQ(ContentRangeStart("bytes 0-0/1"), 0);
+    EXPECT_EQ(ContentRangeStart("bytes */1000"), -1);
+    EXPECT_EQ(ContentRangeStart("items 5-6/7"), -1);
+    EXPECT_EQ(ContentRangeStart("bytes 99999999999999999999-1/2"), -1);
+}
+
+namespace {
+// A file served as a careful server does: Range honoured when If-Range names its ETag.
+struct RangeServer {
+    HttpServer server;
+    std::string body, etag = "\"v1\"";
+    enum class Mode { Honour, IgnoreRanges, WrongOffset, Refuse416 } mode = Mode::Honour;
+    std::mutex mutex;
+    std::vector<std::string> ranges;  // the Range header of each request ("" for none)
+
+    RangeServer() {
+        server.RouteRequest("/p.7z", [this](SOCKET client, const std::string& request) {
+            const std::string range = HttpServer::HeaderOf(request, "Range");
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                ranges.push_back(range);
+            }
+            const bool sameFile = HttpServer::HeaderOf(request, "If-Range") == etag;
+            if (!range.empty() && sameFile && mode != Mode::IgnoreRanges) {
+                const size_t from = std::stoul(range.substr(6));
+                if (mode == Mode::Refuse416) {
+                    HttpServer::Send(client, HttpServer::Head(416, "Content-Length: 0\r\n"));
+                    return;
+                }
+                const size_t start = mode == Mode::WrongOffset ? from - 1 : from;
+                const std::string rest = body.substr(start);
+                HttpServer::Send(client, HttpServer::Head(206, "ETag: " + etag + "\r\nContent-Range: bytes " +
+                                                                   std::to_string(start) + "-" +
+                                                                   std::to_string(body.size() - 1) + "/" +
+                                                                   std::to_string(body.size()) + "\r\nContent-Length: " +
+                                                                   std::to_string(rest.size()) + "\r\n") +
+                                             rest);
+                return;
+            }
+            HttpServer::Send(client, HttpServer::Head(200, "ETag: " + etag + "\r\nContent-Length: " +
+                                                               std::to_string(body.size()) + "\r\n") +
+                                         body);
+        });
+    }
+};
+
+std::string Body() {
+    std::string bytes(300000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char((i * 7 + i / 251) & 0xFF);
+    return bytes;
+}
+}  // namespace
+
+TEST(ResumableSink, ContinuesAPartialFileOrStartsOverAsTheServerAnswers) {
+    struct Case { const char* label; RangeServer::Mode mode; bool sameEtag; std::string expectRange; bool restart; };
+    const Case cases[] = {
+        {"206 from the offset", RangeServer::Mode::Honour, true, "bytes=100000-", false},
+        {"a server that ignores ranges", RangeServer::Mode::IgnoreRanges, true, "bytes=100000-", false},
+        {"a changed file (new validator)", RangeServer::Mode::Honour, false, "bytes=100000-", false},
+        {"206 at the wrong offset", RangeServer::Mode::WrongOffset, true, "bytes=100000-", true},
+        {"416", RangeServer::Mode::Refuse416, true, "bytes=100000-", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        RangeServer s;
+        s.body = Body();
+        s.mode = c.mode;
+        TempDir dir;
+        const std::wstring path = dir / L"p.7z";
+        ResumeRecord wanted;
+        wanted.url = s.server.Url("/p.7z");
+        wanted.hasSize = true;
+        wanted.size = s.body.size();
+        // What an interrupted run left: a third of the file and its record.
+        WriteFileBytes(path, s.body.substr(0, 100000));
+        ResumeRecord saved = wanted;
+        saved.validator = c.sameEtag ? s.etag : "\"v0\"";
+        WriteFileBytes(path + L".resume", FormatResumeRecord(saved));
+
+        ResumableSink sink(path, wanted, true);
+        ASSERT_TRUE(sink.Prepare());
+        EXPECT_EQ(sink.ResumeOffset(), 100000u);
+        AtomicInt progress{0};
+        DownloadProgress target{&progress};
+        int result = DownloadFile(&target, wanted.url.c_str(), sink);
+        sink.Close();
+        EXPECT_EQ(sink.RestartNeeded(), c.restart);
+        if (c.restart) {
+            EXPECT_NE(result, 0);
+            ASSERT_TRUE(sink.StartAfresh());
+            result = DownloadFile(&target, wanted.url.c_str(), sink);
+            sink.Close();
+        }
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(ReadFileBytes(path), s.body);
+        EXPECT_EQ(s.ranges.front(), c.expectRange);
+        if (c.restart) {
+            EXPECT_EQ(s.ranges.back(), "");
+        }
+        Sha256Digest digest{}, expected{};
+        ASSERT_TRUE(sink.Digest(digest));
+        Sha256 reference;
+        reference.Add(s.body.data(), s.body.size());
+        ASSERT_TRUE(reference.Finish(expected));
+        EXPECT_EQ(digest, expected);  // the whole file's hash, the earlier bytes included
+        EXPECT_EQ(progress.load(), 10000);
+    }
+}
+
+TEST(ResumableSink, APartialOfAnotherPackageIsThrownAway) {
+    RangeServer s;
+    s.body = Body();
+    TempDir dir;
+    const std::wstring path = dir / L"p.7z";
+    ResumeRecord wanted;
+    wanted.url = s.server.Url("/p.7z");
+    ResumeRecord saved = wanted;
+    saved.url = s.server.Url("/older.7z");
+    saved.validator = s.etag;
+    WriteFileBytes(path, "older release's bytes");
+    WriteFileBytes(path + L".resume", FormatResumeRecord(saved));
+    ResumableSink sink(path, wanted, false);
+    ASSERT_TRUE(sink.Prepare());
+    EXPECT_EQ(sink.ResumeOffset(), 0u);
+    DownloadProgress target{nullptr};
+    EXPECT_EQ(DownloadFile(&target, wanted.url.c_str(), sink), 0);
+    sink.Close();
+    EXPECT_EQ(s.ranges.front(), "");
+    EXPECT_EQ(ReadFileBytes(path), s.body);
+    EXPECT_NE(ReadFileBytes(path + L".resume").find("url=" + wanted.url), std::string::npos);
+}

@@ -1,0 +1,63 @@
+// A package download that survives an interruption: the partial file stays in the temp folder
+// with a small record beside it (the URL, the expected size and SHA-256 when the manifest gives
+// them, and the server's validator), and the next run of the same package asks only for the
+// rest. Whether the server's answer may be appended is decided here; the size and SHA-256 of the
+// whole file decide afterwards, so a bad resume never passes for the package.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "transfer/FileSink.h"
+
+struct ResumeRecord {
+    std::string url;
+    bool hasSize = false;
+    uint64_t size = 0;
+    std::string sha256;  // lower-case hex, or empty
+    std::string validator;
+};
+std::string FormatResumeRecord(const ResumeRecord& record);
+bool ParseResumeRecord(const std::string& text, ResumeRecord& record);
+
+// Whether a partial file of partialSize bytes, kept with saved, can be continued for wanted: the
+// same URL, size and hash, a validator to ask with, and something left to fetch.
+bool CanContinue(const ResumeRecord& saved, const ResumeRecord& wanted, uint64_t partialSize);
+
+enum class ResumeAnswer {
+    Append,     // 206 from exactly the offset asked for
+    StartOver,  // 200: the whole file again, from its first byte
+    Refuse,     // anything else: this answer is not used; a fresh request follows
+};
+ResumeAnswer JudgeResumeResponse(uint64_t offset, const ResponseStart& response);
+
+class ResumableSink : public FileSink {
+public:
+    ResumableSink(const std::wstring& path, const ResumeRecord& wanted, bool withHash);
+
+    // Continues the partial file when its record allows it, else starts a new one (throwing the
+    // old file and record away). False when the file cannot be opened.
+    bool Prepare();
+    // Throws the partial file and its record away, and prepares a plain download.
+    bool StartAfresh();
+    // Deletes the partial file and its record (a finished or refused package).
+    void Discard();
+
+    uint64_t ResumeOffset() const override { return m_offset; }
+    std::string ResumeValidator() const override { return m_saved.validator; }
+    int64_t BeginBody(const ResponseStart& response) override;
+    void EndTransfer(long status) override;
+
+    // The server refused the continuation (a 416, or a range that does not fit): the caller
+    // should start afresh.
+    bool RestartNeeded() const { return m_restartNeeded; }
+    const std::wstring& RecordPath() const { return m_recordPath; }
+
+private:
+    void SaveRecord(const std::string& validator);
+
+    std::wstring m_path, m_recordPath;
+    ResumeRecord m_wanted, m_saved;
+    uint64_t m_offset = 0;
+    bool m_restartNeeded = false;
+};
