@@ -65,6 +65,7 @@ def package(kind):
     path = os.path.join(DATA, f"game-package-{kind}.7z")
     if not os.path.exists(path):
         args = {"lzma2": ["-m0=LZMA2", "-mx=3"],
+                "copy": ["-m0=Copy"],
                 "lzma": ["-m0=LZMA", "-mx=3"],
                 "lzma2-mt": ["-m0=LZMA2:d=8m:c=8m", "-mx=3", "-mmt=2", "-ms=on", "-ms=4g"],
                 "bcj2": ["-m0=BCJ2", "-m1=LZMA:d24", "-m2=LZMA:d20", "-m3=LZMA:d20",

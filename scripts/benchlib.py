@@ -83,8 +83,8 @@ def winpath(path):
 class FileServer:
     """scripts/serve.py on 127.0.0.1 for the life of a with-block."""
 
-    def __init__(self, root, rate=0):
-        self.root, self.rate = root, rate
+    def __init__(self, root, rate=0, extra=()):
+        self.root, self.rate, self.extra = root, rate, list(extra)
 
     def __enter__(self):
         fd, self.portfile = tempfile.mkstemp()
@@ -93,6 +93,7 @@ class FileServer:
         args = ["/usr/bin/python3", os.path.join(REPO, "scripts", "serve.py"), self.root, self.portfile]
         if self.rate:
             args += ["--rate", str(self.rate)]
+        args += self.extra
         self.proc = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for _ in range(100):
             if os.path.exists(self.portfile):

@@ -1,9 +1,14 @@
 """A small HTTP server for the demo and the benchmarks: serves one folder on 127.0.0.1.
 
-    serve.py ROOT PORTFILE [--rate BYTES_PER_SECOND] [--slow-suffix .7z]
+    serve.py ROOT PORTFILE [--rate BYTES_PER_SECOND] [--slow-suffix .7z] [--cut-once FRACTION]
+             [--log FILE]
 
-The chosen port is written to PORTFILE. With --rate, files whose name ends with the slow suffix
-are sent at that rate (so a download can be watched); everything else goes out at full speed.
+The chosen port is written to PORTFILE. Files carry an ETag and Last-Modified, and a Range
+request whose If-Range matches (or that has none) gets a 206, as a CDN answers. With --rate, files
+whose name ends with the slow suffix are sent at that rate (so a download can be watched);
+everything else goes out at full speed. With --cut-once, the first response for such a file stops
+after that fraction of it and the connection drops. --log appends one line per request: the
+path, the Range asked for, the status and the body bytes sent.
 """
 import argparse
 import http.server
@@ -17,6 +22,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
     root = "."
     rate = 0
     slow_suffix = ".7z"
+    cut_once = 0.0
+    log = None
+    cut_done = False
 
     def log_message(self, fmt, *args):  # quiet
         pass
@@ -30,23 +38,60 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
             self.wfile.write(body)
             return
-        size = os.path.getsize(path)
-        self.send_response(200)
-        self.send_header("Content-Length", str(size))
+        stat = os.stat(path)
+        size = stat.st_size
+        etag = '"%x-%x"' % (stat.st_mtime_ns, size)
+        start = 0
+        status = 200
+        wanted = self.headers.get("Range", "")
+        if_range = self.headers.get("If-Range")
+        if wanted.startswith("bytes=") and wanted.endswith("-") and (if_range is None or if_range == etag):
+            start = int(wanted[6:-1])
+            if start >= size:
+                self.send_response(416)
+                self.send_header("Content-Range", f"bytes */{size}")
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                self.note(wanted, 416, 0)
+                return
+            status = 206
+        self.send_response(status)
+        self.send_header("Content-Length", str(size - start))
         self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("ETag", etag)
+        self.send_header("Last-Modified", self.date_time_string(int(stat.st_mtime)))
+        if status == 206:
+            self.send_header("Content-Range", f"bytes {start}-{size - 1}/{size}")
         self.end_headers()
+        slow = path.endswith(self.slow_suffix)
+        limit = size - start
+        if slow and self.cut_once and not Handler.cut_done:
+            Handler.cut_done = True
+            limit = int(size * self.cut_once) - start
+        sent = 0
         with open(path, "rb") as f:
-            if self.rate and path.endswith(self.slow_suffix):
-                chunk = max(1024, self.rate // 20)
-                while True:
-                    block = f.read(chunk)
+            f.seek(start)
+            chunk = max(1024, self.rate // 20) if self.rate and slow else 1 << 20
+            try:
+                while sent < limit:
+                    block = f.read(min(chunk, limit - sent))
                     if not block:
                         break
                     self.wfile.write(block)
-                    time.sleep(len(block) / self.rate)
-            else:
-                self.wfile.flush()
-                self.connection.sendfile(f)
+                    sent += len(block)
+                    if self.rate and slow:
+                        time.sleep(len(block) / self.rate)
+            except (BrokenPipeError, ConnectionResetError):
+                pass
+        self.note(wanted, status, sent)
+        if sent < size - start:
+            self.close_connection = True
+            self.connection.shutdown(2)
+
+    def note(self, wanted, status, sent):
+        if self.log:
+            with open(self.log, "a") as f:
+                f.write(f"{self.path} range={wanted or '-'} status={status} sent={sent}\n")
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
@@ -60,10 +105,14 @@ def main():
     p.add_argument("portfile")
     p.add_argument("--rate", type=int, default=0)
     p.add_argument("--slow-suffix", default=".7z")
+    p.add_argument("--cut-once", type=float, default=0.0)
+    p.add_argument("--log")
     a = p.parse_args()
     Handler.root = os.path.abspath(a.root)
     Handler.rate = a.rate
     Handler.slow_suffix = a.slow_suffix
+    Handler.cut_once = a.cut_once
+    Handler.log = a.log
     server = Server(("127.0.0.1", 0), Handler)
     with open(a.portfile + ".tmp", "w") as f:
         f.write(str(server.server_address[1]))

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <mutex>
+#include <vector>
 
 #include "tests/support/LauncherFixture.h"
 #include "tests/support/TreeCompare.h"
+#include "transfer/ResumableSink.h"
 
 using namespace testing_support;
 
@@ -203,4 +206,134 @@ TEST_F(SafeUpdateTest, GoodUpdateWithSizeAndHashReplacesTheGame) {
     EXPECT_FALSE(Exists(root + L"\\game.new"));
     EXPECT_FALSE(Exists(root + L"\\game.old"));
     EXPECT_FALSE(Exists(root + L"\\temp"));
+}
+
+namespace {
+// The package served from a script: a cut, ranges honoured or not, the file changed under the
+// same name, a range at the wrong place, or other bytes after the offset.
+struct ScriptedPackage {
+    enum class Mode { CutAtHalf, Honour, IgnoreRanges, WrongOffset, OtherBytes } mode = Mode::Honour;
+    std::string body, etag = "\"release-2\"";
+    std::mutex mutex;
+    std::vector<std::string> ranges;
+    size_t sent = 0;  // body bytes sent, all requests together
+
+    void Install(HttpServer& server, const std::string& path) {
+        server.RouteRequest(path, [this](SOCKET client, const std::string& request) { Serve(client, request); });
+    }
+    void Serve(SOCKET client, const std::string& request) {
+        const std::string range = HttpServer::HeaderOf(request, "Range");
+        const bool sameFile = HttpServer::HeaderOf(request, "If-Range") == etag;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ranges.push_back(range);
+        }
+        size_t from = 0;
+        std::string head;
+        if (!range.empty() && sameFile && mode != Mode::IgnoreRanges && mode != Mode::CutAtHalf) {
+            from = std::stoul(range.substr(6));
+            const size_t claimed = mode == Mode::WrongOffset ? from / 2 : from;
+            head = HttpServer::Head(206, "ETag: " + etag + "\r\nContent-Range: bytes " + std::to_string(claimed) + "-" +
+                                             std::to_string(body.size() - 1) + "/" + std::to_string(body.size()) +
+                                             "\r\nContent-Length: " + std::to_string(body.size() - claimed) + "\r\n");
+            from = claimed;
+        } else {
+            head = HttpServer::Head(200, "ETag: " + etag + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n");
+        }
+        std::string rest = body.substr(from);
+        if (mode == Mode::OtherBytes && from > 0)
+            for (char& c : rest) c = char(c ^ 0x5A);
+        if (mode == Mode::CutAtHalf) rest.resize(body.size() / 2);  // then the connection drops
+        HttpServer::Send(client, head + rest);
+        std::lock_guard<std::mutex> lock(mutex);
+        sent += rest.size();
+    }
+};
+}  // namespace
+
+TEST_F(SafeUpdateTest, ACutDownloadIsResumedOnTheNextRun) {
+    ScriptedPackage scripted;
+    scripted.body = package;
+    scripted.Install(server, "/resumable.7z");
+    const std::string manifest =
+        ManifestWith(2, server.Url("/resumable.7z"), SizeAndHash(package.size(), packageHash));
+    ServeManifest(manifest);
+    InstallVersionOne(Game());
+    const std::wstring partial = root + L"\\temp\\com.larkvane.vantrel.pcquenby.7z";
+
+    // Cut at half: the failure is reported, the game kept, the half and its record stay.
+    scripted.mode = ScriptedPackage::Mode::CutAtHalf;
+    ExpectFailureKeepsTheGame(kPackageFailure + Widen(server.Url("/resumable.7z")));
+    EXPECT_EQ(ReadFileBytes(partial), package.substr(0, package.size() / 2));
+    const std::string record = ReadFileBytes(partial + L".resume");
+    EXPECT_NE(record.find("validator=" + scripted.etag), std::string::npos) << record;
+    EXPECT_NE(record.find("sha256=" + packageHash), std::string::npos) << record;
+
+    // The next run asks only for the rest.
+    scripted.mode = ScriptedPackage::Mode::Honour;
+    scripted.sent = 0;
+    ChildProcess run(launcher, L"");
+    EXPECT_EQ(run.Wait(60000), 0u);
+    KillProcessesNamed(L"Vantrel.exe");
+    EXPECT_EQ(scripted.ranges.back(), "bytes=" + std::to_string(package.size() / 2) + "-");
+    EXPECT_EQ(scripted.sent, package.size() - package.size() / 2);
+    EXPECT_EQ(ReadFileBytes(Game() + L"\\version.json"), manifest);
+    EXPECT_EQ(ReadFileBytes(Game() + L"\\Vantrel.exe"), ReadFileBytes(E2e(L"Vantrel.exe")));
+    EXPECT_FALSE(Exists(root + L"\\temp"));
+}
+
+TEST_F(SafeUpdateTest, AResumeTheServerWillNotContinueStartsOverAndABadOneIsNeverInstalled) {
+    ScriptedPackage scripted;
+    scripted.body = package;
+    scripted.Install(server, "/resumable.7z");
+    const std::string url = server.Url("/resumable.7z");
+    const std::string manifest = ManifestWith(2, url, SizeAndHash(package.size(), packageHash));
+    const std::wstring partial = root + L"\\temp\\com.larkvane.vantrel.pcquenby.7z";
+    const size_t half = package.size() / 2;
+    // What an interrupted run of this package (or of another one) left in the temp folder.
+    auto leavePartial = [&](const std::string& forUrl, const std::string& validator) {
+        CreateDirectoryTree(root + L"\\temp");
+        WriteFileBytes(partial, package.substr(0, half));
+        ResumeRecord record;
+        record.url = forUrl;
+        record.hasSize = true;
+        record.size = package.size();
+        record.sha256 = packageHash;
+        record.validator = validator;
+        WriteFileBytes(partial + L".resume", FormatResumeRecord(record));
+    };
+    struct Case { const char* label; ScriptedPackage::Mode mode; std::string partialUrl, validator, firstRange; };
+    const std::string asked = "bytes=" + std::to_string(half) + "-";
+    const Case cases[] = {
+        {"a server that ignores ranges", ScriptedPackage::Mode::IgnoreRanges, url, scripted.etag, asked},
+        {"a changed file on the server", ScriptedPackage::Mode::Honour, url, "\"release-1\"", asked},
+        {"a 206 at the wrong offset", ScriptedPackage::Mode::WrongOffset, url, scripted.etag, asked},
+        {"a partial file of another release", ScriptedPackage::Mode::Honour, server.Url("/older.7z"), scripted.etag, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ForceRemoveTree(root);
+        InstallVersionOne(Game());
+        leavePartial(c.partialUrl, c.validator);
+        ServeManifest(manifest);
+        scripted.mode = c.mode;
+        scripted.ranges.clear();
+        ChildProcess run(launcher, L"");
+        EXPECT_EQ(run.Wait(60000), 0u);
+        KillProcessesNamed(L"Vantrel.exe");
+        ASSERT_FALSE(scripted.ranges.empty());
+        EXPECT_EQ(scripted.ranges.front(), c.firstRange);
+        EXPECT_EQ(ReadFileBytes(Game() + L"\\version.json"), manifest);  // installed whole
+        EXPECT_FALSE(Exists(root + L"\\temp"));
+    }
+
+    // Other bytes after the offset: the whole file's hash refuses it, the game stays, and the
+    // spliced file is not kept for another try.
+    ForceRemoveTree(root);
+    InstallVersionOne(Game());
+    leavePartial(url, scripted.etag);
+    scripted.mode = ScriptedPackage::Mode::OtherBytes;
+    ExpectFailureKeepsTheGame(kPackageFailure + Widen(url));
+    EXPECT_FALSE(Exists(partial));
+    EXPECT_FALSE(Exists(partial + L".resume"));
 }
