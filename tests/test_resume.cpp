@@ -198,3 +198,19 @@ TEST(ResumableSink, APartialOfAnotherPackageIsThrownAway) {
     EXPECT_EQ(ReadFileBytes(path), s.body);
     EXPECT_NE(ReadFileBytes(path + L".resume").find("url=" + wanted.url), std::string::npos);
 }
+
+TEST(DownloadProgress, AContinuedFileCountsTheBytesAlreadyThere) {
+    AtomicInt field{0};
+    DownloadProgress target{&field, 600};
+    // The rest is 400 bytes: the bar starts at 60 % and ends at 100 %.
+    DownloadProgressCallback(&target, 400, 0, 0, 0);
+    EXPECT_EQ(field.load(), 6000);
+    DownloadProgressCallback(&target, 400, 200, 0, 0);
+    EXPECT_EQ(field.load(), 8000);
+    DownloadProgressCallback(&target, 400, 400, 0, 0);
+    EXPECT_EQ(field.load(), 10000);
+    // Nothing announced: nothing stored, as for a fresh download.
+    field = 1234;
+    DownloadProgressCallback(&target, 0, 100, 0, 0);
+    EXPECT_EQ(field.load(), 1234);
+}

@@ -135,7 +135,8 @@ std::string WalkFolder(const std::string& root, const std::string& relative) {
 
 std::string Pack(const std::string& gameFolder, const std::string& package, uint64_t solidBlockMiB) {
     const std::string solid = "-ms=" + std::to_string(solidBlockMiB) + "m";
-    std::vector<std::string> args = {"7zz", "a", "-t7z", "-m0=LZMA2", "-mmt=on", solid,
+    // LZMA2 in independent 8 MiB chunks: the launcher decodes those on all of a player's cores.
+    std::vector<std::string> args = {"7zz", "a", "-t7z", "-m0=LZMA2:d=8m:c=8m", "-mmt=on", solid,
                                      "-bso0", "-bsp2", package, "."};
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(&a[0]);
