@@ -15,6 +15,7 @@ packages=(
   7zip googletest
   python3 python3-pil imagemagick fonts-wqy-microhei fonts-dejavu-core
   autoconf automake libtool g++ pkg-config libsodium-dev libjsoncpp-dev libgtest-dev
+  tinyproxy
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -184,6 +185,10 @@ build_curl_tool() {
 mkdir -p "$DEPS_CACHE"
 enable_deb_src
 install_packages
+# The tests start a proxy of their own; the package's system service is not wanted.
+if command -v service >/dev/null && pgrep -x tinyproxy >/dev/null 2>&1; then
+  as_root service tinyproxy stop >/dev/null 2>&1 || true
+fi
 if ! apt-cache showsrc curl >/dev/null 2>&1 || [ -z "$(source_version curl)" ]; then apt_update; fi
 build_dependencies
 echo "setup: ready (dependencies in $DEPS_CACHE)" >&2

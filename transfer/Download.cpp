@@ -1,5 +1,7 @@
 #include "transfer/Download.h"
 
+#include "transfer/SystemProxy.h"
+
 #define CURL_DISABLE_DEPRECATION  // the classic progress callback is the one used here
 #include <curl/curl.h>
 
@@ -195,6 +197,13 @@ int DownloadFile(DownloadProgress* target, const char* url, DownloadSink& sink) 
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, g_stallSeconds.load());
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, DownloadHeaderCallback);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &write);
+
+    // The user's system proxy, which libcurl does not read by itself; otherwise a direct
+    // connection (never a proxy from the environment).
+    SystemProxyConfig proxyConfig;
+    ReadSystemProxyConfig(proxyConfig);
+    const std::string proxy = ProxyForHost(proxyConfig, HostOfUrl(address));
+    curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
 
     // The rest of a partial file, only if it is still the same file on the server.
     const uint64_t resumeOffset = sink.ResumeOffset();
