@@ -10,8 +10,9 @@
 #include "update/Settings.h"
 
 namespace {
-const std::wstring kShortcutName = std::wstring(names::kDisplayTitle) + L".lnk";
-}
+// Built where needed: no static object that a worker uses may be destroyed at exit under it.
+std::wstring ShortcutName() { return std::wstring(names::kDisplayTitle) + L".lnk"; }
+}  // namespace
 
 std::wstring LauncherCopyPath(const std::wstring& installRoot) {
     return installRoot + L"\\" + names::kLauncherExe;
@@ -21,15 +22,23 @@ bool DesktopShortcutPath(std::wstring& path) {
     wchar_t desktop[MAX_PATH] = {};
     if (SHGetFolderPathW(nullptr, CSIDL_DESKTOP, nullptr, SHGFP_TYPE_CURRENT, desktop) != S_OK)
         return false;
-    path = std::wstring(desktop) + L"\\" + kShortcutName;
+    path = std::wstring(desktop) + L"\\" + ShortcutName();
     return true;
 }
 
 bool StartMenuShortcutPath(std::wstring& path) {
     const wchar_t* programData = _wgetenv(L"PROGRAMDATA");
     if (!programData || !*programData) return false;
-    path = std::wstring(programData) + L"\\Microsoft\\Windows\\Start Menu\\Programs\\" + kShortcutName;
+    path = std::wstring(programData) + L"\\Microsoft\\Windows\\Start Menu\\Programs\\" + ShortcutName();
     return true;
+}
+
+bool UserStartMenuShortcutPath(std::wstring& path) {
+    PWSTR programs = nullptr;
+    const HRESULT hr = SHGetKnownFolderPath(FOLDERID_Programs, KF_FLAG_CREATE, nullptr, &programs);
+    if (hr == S_OK) path = std::wstring(programs) + L"\\" + ShortcutName();
+    CoTaskMemFree(programs);
+    return hr == S_OK;
 }
 
 void RegisterInstallation(const std::wstring& installRoot) {
@@ -41,7 +50,10 @@ void RegisterInstallation(const std::wstring& installRoot) {
         CopyFileW(ownPath, copy.c_str(), FALSE);
         std::wstring link;
         if (DesktopShortcutPath(link)) CreateShortcut(copy, link);
-        if (StartMenuShortcutPath(link)) CreateShortcut(copy, link);
+        // The all-users Start menu first; a standard user may not write there.
+        const bool machineWide = !MachineWideWritesRefusedForTesting() && StartMenuShortcutPath(link) &&
+                                 SUCCEEDED(CreateShortcut(copy, link));
+        if (!machineWide && UserStartMenuShortcutPath(link)) CreateShortcut(copy, link);
     }
     WriteUninstallEntry(installRoot, copy);
 }

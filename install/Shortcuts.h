@@ -11,10 +11,14 @@ std::wstring LauncherCopyPath(const std::wstring& installRoot);
 bool DesktopShortcutPath(std::wstring& path);
 // The all-users Start-menu shortcut's path; false when "PROGRAMDATA" is not set.
 bool StartMenuShortcutPath(std::wstring& path);
+// The shortcut's path in the user's own Start menu (the Programs known folder); false when the
+// folder cannot be had.
+bool UserStartMenuShortcutPath(std::wstring& path);
 
 // After a successful update: copies the running launcher into the install root (unless it is
-// that copy), creates the desktop and Start-menu shortcuts to the copy, and writes the uninstall
-// entry. Nothing here is reported; no failure stops a later step.
+// that copy), creates the desktop and Start-menu shortcuts to the copy (the user's own Start menu
+// when the all-users one refuses it), and writes the uninstall entry. Nothing here is reported;
+// no failure stops a later step.
 void RegisterInstallation(const std::wstring& installRoot);
 
 // Creates (or replaces) a shell link at linkPath that starts target. Returns the HRESULT of the

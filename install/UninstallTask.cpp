@@ -68,11 +68,12 @@ bool SelfDeletionParameters(const std::wstring& path, std::wstring& parameters) 
 std::wstring FindInstalledGameDir() {
     const std::wstring key = UninstallKeyPath();
     std::wstring location;
-    if (ReadRegistryString(key, L"InstallLocation", location)) {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
-        return location + L"\\game";
-    }
-    return ResolveInstallRoot() + L"\\game";
+    // The machine-wide entry first, then the user's own; both go.
+    const bool found = ReadRegistryStringIn(HKEY_LOCAL_MACHINE, key, L"InstallLocation", location) ||
+                       ReadRegistryStringIn(HKEY_CURRENT_USER, key, L"InstallLocation", location);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+    RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+    return (found ? location : ResolveInstallRoot()) + L"\\game";
 }
 
 DWORD WINAPI UninstallThreadProc(LPVOID parameter) {
@@ -106,6 +107,7 @@ void RunUninstall(UninstallTask& task) {
     std::wstring link;
     if (DesktopShortcutPath(link)) DeleteFileW(link.c_str());
     if (StartMenuShortcutPath(link)) DeleteFileW(link.c_str());
+    if (UserStartMenuShortcutPath(link)) DeleteFileW(link.c_str());
     task.status.Set(L"卸载完成");
     task.progress = 9999;
     Sleep(1000);

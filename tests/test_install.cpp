@@ -15,7 +15,10 @@ using namespace testing_support;
 
 namespace {
 
-void RemoveEntry() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, UninstallKeyPath().c_str()); }
+void RemoveEntry() {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, UninstallKeyPath().c_str());
+    RegDeleteTreeW(HKEY_CURRENT_USER, UninstallKeyPath().c_str());
+}
 
 struct Value {
     DWORD type;
@@ -23,10 +26,10 @@ struct Value {
     DWORD number;
 };
 
-std::map<std::wstring, Value> EntryValues() {
+std::map<std::wstring, Value> EntryValues(HKEY root = HKEY_LOCAL_MACHINE) {
     std::map<std::wstring, Value> values;
     HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, UninstallKeyPath().c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(root, UninstallKeyPath().c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return values;
     for (DWORD i = 0;; ++i) {
         wchar_t name[256];
@@ -59,6 +62,7 @@ protected:
         RemoveEntry();
         DeleteFileW(DesktopShortcut().c_str());
         DeleteFileW(StartMenuShortcut().c_str());
+        DeleteFileW(UserStartMenuShortcut().c_str());
         CreateDirectoryTree(download);
         CreateDirectoryTree(root);
         CopyFileW(HelperProgram(L"install_runner.exe").c_str(), runner.c_str(), FALSE);
@@ -67,6 +71,7 @@ protected:
         RemoveEntry();
         DeleteFileW(DesktopShortcut().c_str());
         DeleteFileW(StartMenuShortcut().c_str());
+        DeleteFileW(UserStartMenuShortcut().c_str());
     }
     DWORD Register(const std::wstring& exe, const std::wstring& extra = L"") {
         return RunProgram(exe, L"register \"" + root + L"\" " + extra);
@@ -260,4 +265,45 @@ TEST(SelfDeletionParameters, QuotedAndNeverOverrun) {
     parameters = L"unchanged";
     EXPECT_FALSE(SelfDeletionParameters(fits + L"a", parameters));
     EXPECT_EQ(parameters, L"unchanged");
+}
+
+TEST_F(InstallTest, StandardUserGetsTheEntryAndShortcutInTheirOwnPlacesAndCanUninstall) {
+    ASSERT_EQ(Register(runner, L"--standard-user"), 0u);
+    const std::wstring copy = root + L"\\QuenbySkirmora.exe";
+    EXPECT_TRUE(EntryValues(HKEY_LOCAL_MACHINE).empty());
+    auto values = EntryValues(HKEY_CURRENT_USER);
+    EXPECT_EQ(values.size(), 7u);
+    EXPECT_EQ(values[L"DisplayName"].text, L"QuenbySkirmora");
+    EXPECT_EQ(values[L"UninstallString"].text, L"\"" + copy + L"\" -uninstall");
+    EXPECT_EQ(values[L"InstallLocation"].text, root);
+    EXPECT_EQ(values[L"NoModify"].number, 1u);
+    EXPECT_EQ(LinkTarget(DesktopShortcut()), copy);
+    EXPECT_FALSE(Exists(StartMenuShortcut()));
+    EXPECT_EQ(LinkTarget(UserStartMenuShortcut()), copy);
+
+    // Written once: a second registration changes nothing, and never adds a machine-wide entry.
+    WriteFileBytes(root + L"\\marker", "x");
+    RegSetKeyValueW(HKEY_CURRENT_USER, UninstallKeyPath().c_str(), L"Publisher", REG_SZ, L"changed", 16);
+    ASSERT_EQ(Register(copy), 0u);
+    EXPECT_TRUE(EntryValues(HKEY_LOCAL_MACHINE).empty());
+    EXPECT_EQ(EntryValues(HKEY_CURRENT_USER)[L"Publisher"].text, L"changed");
+
+    CreateDirectoryTree(root + L"\\game\\data");
+    WriteFileBytes(root + L"\\game\\data\\level.map", "x");
+    auto r = Uninstall(copy, L"--standard-user");
+    EXPECT_EQ(r[L"result"], L"0");
+    EXPECT_TRUE(EntryValues(HKEY_CURRENT_USER).empty());
+    EXPECT_FALSE(Exists(root + L"\\game"));
+    EXPECT_FALSE(Exists(DesktopShortcut()));
+    EXPECT_FALSE(Exists(UserStartMenuShortcut()));
+    for (int i = 0; i < 100 && Exists(copy); ++i) Sleep(100);
+    EXPECT_FALSE(Exists(copy));
+}
+
+TEST_F(InstallTest, MachineWidePlacesComeFirstWhereWritable) {
+    ASSERT_EQ(Register(runner), 0u);
+    EXPECT_EQ(EntryValues(HKEY_LOCAL_MACHINE).size(), 7u);
+    EXPECT_TRUE(EntryValues(HKEY_CURRENT_USER).empty());
+    EXPECT_TRUE(Exists(StartMenuShortcut()));
+    EXPECT_FALSE(Exists(UserStartMenuShortcut()));
 }

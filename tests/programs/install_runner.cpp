@@ -1,6 +1,7 @@
 // Runs the registration or the uninstall worker from wherever this program was copied to.
-//   install_runner.exe register INSTALLROOT [--unset-programdata]
-//   install_runner.exe uninstall OUTFILE [--unset-comspec]
+//   install_runner.exe register INSTALLROOT [--unset-programdata] [--standard-user]
+//   install_runner.exe uninstall OUTFILE [--unset-comspec] [--standard-user]
+// --standard-user: the machine-wide places refuse writes, as they do without elevation.
 // The uninstall writes UTF-8 "key=value" lines of what the record showed when watched every 30 ms.
 #include <windows.h>
 
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "install/Shortcuts.h"
+#include "install/UninstallEntry.h"
 #include "install/UninstallTask.h"
 #include "tests/support/TestFiles.h"
 
@@ -17,6 +19,7 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 3; i < argc; ++i) {
         if (std::wstring(argv[i]) == L"--unset-programdata") _wputenv(L"PROGRAMDATA=");
         if (std::wstring(argv[i]) == L"--unset-comspec") _wputenv(L"COMSPEC=");
+        if (std::wstring(argv[i]) == L"--standard-user") SetMachineWideWritesRefusedForTesting(true);
     }
     if (mode == L"register") {
         RegisterInstallation(argv[2]);

@@ -51,8 +51,10 @@ protected:
         KillProcessesNamed(L"QuenbySkirmora.exe");
         KillProcessesNamed(L"Other.exe");
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, UninstallKeyPath().c_str());
+        RegDeleteTreeW(HKEY_CURRENT_USER, UninstallKeyPath().c_str());
         DeleteFileW(DesktopShortcut().c_str());
         DeleteFileW(StartMenuShortcut().c_str());
+        DeleteFileW(UserStartMenuShortcut().c_str());
     }
     void WriteSettings(const std::wstring& folder, const std::string& url, bool withRoot = true) {
         std::string text = "[Vantrel]\r\n";

@@ -44,6 +44,12 @@ std::wstring StartMenuShortcut() {
     return path;
 }
 
+std::wstring UserStartMenuShortcut() {
+    std::wstring path;
+    UserStartMenuShortcutPath(path);
+    return path;
+}
+
 void KillProcessesNamed(const std::wstring& exeFileName) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32W entry = {};

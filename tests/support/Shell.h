@@ -13,6 +13,7 @@ std::wstring LinkTarget(const std::wstring& linkPath);
 // Where the launcher's desktop and Start-menu shortcuts go.
 std::wstring DesktopShortcut();
 std::wstring StartMenuShortcut();
+std::wstring UserStartMenuShortcut();  // in the user's own Start menu
 // Ends every process with this executable file name (except this one).
 void KillProcessesNamed(const std::wstring& exeFileName);
 // The launcher's splash window in a process: visible, layered, without owner; waits up to timeoutMs.
