@@ -46,6 +46,9 @@ BOOL CGantlowApp::InitInstance() {
     m_pMainWnd = dialog;
     dialog->DoModal();
     m_pMainWnd = nullptr;
+    const bool workerRunning = dialog->WorkerRunning();
     delete dialog;
+    // After a confirmed exit the worker may still be at work: end without destructors under it.
+    if (workerRunning) EndProcess(0, false);
     return FALSE;
 }

@@ -5,6 +5,7 @@
 
 #include "app/Messages.h"
 #include "app/ReleaseKey.h"
+#include "platform/Process.h"
 #include "install/Shortcuts.h"
 #include "res/resource.h"
 #include "update/UpdateWorker.h"
@@ -82,7 +83,9 @@ void CGantlowDlg::Refresh() {
     }
     if (Overlay() && Overlay()->GetSafeHwnd()) Overlay()->DrawProgress(m_nProgress, m_strStatus.c_str());
 
-    // Once completion has begun (its message box may be open), nothing completes again.
+    // Once completion has begun (its message box may be open), nothing completes again; while
+    // the exit question is open completion waits, and after its OK nothing starts any more.
+    if (m_bExitQuestionOpen || m_bExitConfirmed) return;
     const ULONGLONG elapsed = GetTickCount64() - m_ullStartTick;
     if (!m_bCompleting && m_pUpdateTask && ShouldComplete(true, IsTaskFinished(*m_pUpdateTask), elapsed))
         FinishUpdate();
@@ -134,8 +137,13 @@ void CGantlowDlg::ReStartApp(const std::wstring& gameExePath) {
     ShowError(GameStartFailureMessage(GetLastError(), gameExePath));
 }
 
+bool CGantlowDlg::WorkerRunning() const {
+    HANDLE thread = m_pUpdateTask ? m_pUpdateTask->thread : m_pUninstallTask ? m_pUninstallTask->thread : nullptr;
+    return thread && WaitForSingleObject(thread, 0) == WAIT_TIMEOUT;
+}
+
 void CGantlowDlg::QuitLauncher(int32_t result) {
     PostMessage(WM_QUIT, WPARAM(result), 0);
     if (Overlay() && Overlay()->GetSafeHwnd()) Overlay()->PostMessage(WM_QUIT, WPARAM(result), 0);
-    exit(0);
+    EndProcess(0, !WorkerRunning());
 }

@@ -29,6 +29,8 @@ class CGantlowDlg : public CTranslucentDialog {
 public:
     CGantlowDlg();
     ~CGantlowDlg() override;
+    // Whether the worker thread is still running (it is never stopped, only outlived).
+    bool WorkerRunning() const;
 
 protected:
     BOOL OnInitDialog() override;

@@ -6,6 +6,7 @@ namespace {
 // The dialog whose window is being created on this thread, and the hook that catches it.
 thread_local CDialog* t_pendingDialog = nullptr;
 thread_local HHOOK t_creationHook = nullptr;
+thread_local int t_installedHooks = 0;
 
 // Dialog procedure of every dialog of ours: the object's WindowProc has handled the message
 // already, so the dialog manager's own processing is all that is left.
@@ -25,16 +26,24 @@ LRESULT CALLBACK CDialog::CreationHook(int code, WPARAM wParam, LPARAM lParam) {
 }
 
 HWND CDialog::CreateFromTemplate(UINT templateId, HWND parent) {
+    // Creations nest (a companion created inside this dialog's WM_CREATE): each one installs and
+    // removes its own hook and gives the outer one back what it had.
+    CDialog* const outerPending = t_pendingDialog;
+    const HHOOK outerHook = t_creationHook;
     t_pendingDialog = this;
-    t_creationHook = SetWindowsHookExW(WH_CBT, CreationHook, nullptr, GetCurrentThreadId());
+    const HHOOK hook = SetWindowsHookExW(WH_CBT, CreationHook, nullptr, GetCurrentThreadId());
+    if (hook) ++t_installedHooks;
+    t_creationHook = hook;
     HWND hwnd = CreateDialogParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(templateId), parent,
                                    PassThroughDialogProc, 0);
-    UnhookWindowsHookEx(t_creationHook);
-    t_creationHook = nullptr;
-    t_pendingDialog = nullptr;
+    if (hook && UnhookWindowsHookEx(hook)) --t_installedHooks;
+    t_creationHook = outerHook;
+    t_pendingDialog = outerPending;
     if (!hwnd && m_hWnd) Detach();
     return hwnd;
 }
+
+int CDialog::CreationHooksInstalled() { return t_installedHooks; }
 
 BOOL CDialog::Create(UINT templateId, CWnd* parent) {
     m_modal = false;

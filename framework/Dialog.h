@@ -16,6 +16,8 @@ public:
     void EndDialog(int result);
 
     UINT TemplateId() const { return m_templateId; }
+    // Creation hooks of this thread still installed (0 outside a creation).
+    static int CreationHooksInstalled();
     CWnd* ParentWnd() const { return m_pParentWnd; }
 
 protected:

@@ -9,10 +9,8 @@
 
 namespace {
 
-const std::wstring& Separators() {
-    static const std::wstring separators = L"\\/";  // one-time, thread-safe initialisation
-    return separators;
-}
+// A constant without a destructor: the worker may use it while the process ends.
+constexpr wchar_t kSeparators[] = L"\\/";
 
 // Writes a + b into a MAX_PATH buffer; false when the result (with its terminator) does not fit.
 bool JoinInto(wchar_t (&buffer)[MAX_PATH], const std::wstring& a, const wchar_t* b) {
@@ -30,7 +28,7 @@ bool CreateDirectoryTree(const std::wstring& path) {
     if (attributes != INVALID_FILE_ATTRIBUTES)
         return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0;
 
-    size_t lastSeparator = path.find_last_of(Separators());
+    size_t lastSeparator = path.find_last_of(kSeparators);
     if (lastSeparator != std::wstring::npos) CreateDirectoryTree(path.substr(0, lastSeparator));
     return CreateDirectoryW(path.c_str(), nullptr) != FALSE;
 }

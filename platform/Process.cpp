@@ -1,5 +1,7 @@
 #include "platform/Process.h"
 
+#include <cstdlib>
+
 #include <tlhelp32.h>
 
 #include "platform/ScopedWin.h"
@@ -16,4 +18,10 @@ bool IsProcessRunning(const std::wstring& exeFileName, DWORD excludedProcessId) 
         if (exeFileName == entry.szExeFile) return true;
     }
     return false;
+}
+
+void EndProcess(int exitCode, bool runDestructors) {
+    if (runDestructors) exit(exitCode);
+    TerminateProcess(GetCurrentProcess(), UINT(exitCode));
+    _exit(exitCode);  // not reached
 }

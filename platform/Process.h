@@ -8,3 +8,8 @@
 // True when a process other than excludedProcessId has exactly this executable file name (a bare
 // name with extension, compared case-sensitively). False also when the process list cannot be read.
 bool IsProcessRunning(const std::wstring& exeFileName, DWORD excludedProcessId);
+
+// Ends the process with this exit code. With runDestructors the runtime's exit runs (static
+// objects are destroyed); without, nothing more runs in the process: what a thread that is still
+// working needs is never destroyed under it.
+[[noreturn]] void EndProcess(int exitCode, bool runDestructors);

@@ -156,3 +156,43 @@ TEST_F(LauncherTest, ClosingTheSplashAsksFirst) {
     AnswerMessageBox(box, IDOK);
     EXPECT_EQ(run.Wait(20000), 0u);
 }
+
+TEST_F(LauncherTest, WhileTheExitQuestionIsOpenCompletionWaits) {
+    // An installed, current game; the manifest arrives after a moment.
+    CreateDirectoryTree(root + L"\\game");
+    CopyFileW(E2e(L"Vantrel.exe").c_str(), (root + L"\\game\\Vantrel.exe").c_str(), FALSE);
+    WriteFileBytes(root + L"\\game\\version.json", Manifest(1, server.Url("/package.7z")));
+    server.Route("/slow.json", [this](SOCKET client) {
+        for (int i = 0; i < 30 && !server.Stopping(); ++i) Sleep(50);
+        const std::string body = Manifest(1, server.Url("/package.7z"));
+        HttpServer::Send(client, HttpServer::Head(200, "Content-Length: " + std::to_string(body.size()) + "\r\n") + body);
+    });
+    WriteSettings(download, server.Url("/slow.json"));
+    for (int answer : {IDCANCEL, IDOK}) {
+        SCOPED_TRACE(answer == IDOK ? "OK" : "Cancel");
+        DeleteFileW(record.c_str());
+        ChildProcess run(launcher, L"asked");
+        HWND window = FindLauncherWindow(run.Id(), 20000);
+        ASSERT_TRUE(window);
+        PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        MessageBoxInfo question;
+        ASSERT_TRUE(WaitForMessageBox(question, 20000, run.Id()));
+        ASSERT_EQ(question.text, L"确定要退出吗？");
+        // The manifest comes and the first second passes: nothing may complete under the question.
+        Sleep(4000);
+        EXPECT_FALSE(Exists(record));
+        EXPECT_EQ(run.Wait(0), DWORD(STILL_ACTIVE));
+        MessageBoxInfo now;
+        ASSERT_TRUE(WaitForMessageBox(now, 1000, run.Id()));
+        EXPECT_EQ(now.window, question.window);  // no error box over it
+        AnswerMessageBox(question, answer);
+        EXPECT_EQ(run.Wait(20000), 0u);
+        if (answer == IDCANCEL) {
+            EXPECT_TRUE(WaitFor(record, 10000));  // completion went on: the game started
+        } else {
+            Sleep(1500);
+            EXPECT_FALSE(Exists(record));  // ended without starting the game
+        }
+        KillProcessesNamed(L"Vantrel.exe");
+    }
+}

@@ -48,3 +48,11 @@ TEST(IsProcessRunning, OwnProcessWithOwnIdIsNotCounted) {
     EXPECT_FALSE(IsProcessRunning(self, GetCurrentProcessId()));
     EXPECT_TRUE(IsProcessRunning(self, 0));
 }
+
+TEST(EndProcess, AWorkerStillRunningNeverMeetsDestroyedObjects) {
+    for (int run = 0; run < 10; ++run) {
+        TempDir dir;
+        EXPECT_EQ(RunProgram(HelperProgram(L"exit_under_worker.exe"), L"\"" + dir.Path() + L"\"", 30000), 0u)
+            << "run " << run;
+    }
+}

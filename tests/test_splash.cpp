@@ -320,3 +320,16 @@ TEST(WindowProcedureBarrier, AnExceptionInAHandlerStopsAtTheWindowProcedure) {
     EXPECT_EQ(dialog.faultMessage, UINT(WM_TIMER));
     dialog.DestroyWindow();
 }
+
+TEST(CreationHooks, ACreationInsideACreationLeavesNoHookBehind) {
+    ProbeDialog dialog;  // creates its companion inside its own WM_CREATE
+    ASSERT_TRUE(dialog.Create(IDD_LAUNCHER, nullptr));
+    ASSERT_TRUE(dialog.Overlay() && dialog.Overlay()->GetSafeHwnd());
+    EXPECT_EQ(CWnd::FromHandle(dialog.Overlay()->GetSafeHwnd()), static_cast<CWnd*>(dialog.Overlay()));
+    EXPECT_EQ(CDialog::CreationHooksInstalled(), 0);
+    // A later window is not caught by a hook left over from either creation.
+    HWND plain = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(CWnd::FromHandle(plain), nullptr);
+    DestroyWindow(plain);
+    dialog.DestroyWindow();
+}

@@ -121,7 +121,13 @@ void CTranslucentDialog::OnGetMinMaxInfo(MINMAXINFO* info) {
 void CTranslucentDialog::OnSysCommand(UINT id, LPARAM lParam) {
     if (id == SC_CLOSE) {  // exactly: SC_CLOSE with low bits set is not a close
         if (m_pStandardDlg) m_pStandardDlg->EnableWindow(FALSE);
-        if (MessageBox(L"确定要退出吗？", L"提示", MB_OKCANCEL) == IDOK) {
+        // The question's own message loop keeps timers running: whoever completes on a timer
+        // must wait while it is open.
+        m_bExitQuestionOpen = true;
+        const int answer = MessageBox(L"确定要退出吗？", L"提示", MB_OKCANCEL);
+        m_bExitQuestionOpen = false;
+        if (answer == IDOK) {
+            m_bExitConfirmed = true;
             if (m_pStandardDlg) m_pStandardDlg->PostMessage(WM_QUIT, 0, 0);
             return;
         }

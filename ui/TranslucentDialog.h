@@ -33,6 +33,9 @@ protected:
     void OnGetMinMaxInfo(MINMAXINFO* info) override;
     void OnSysCommand(UINT id, LPARAM lParam) override;
 
+    // While the exit question is open, and after the user confirmed it.
+    bool m_bExitQuestionOpen = false;
+    bool m_bExitConfirmed = false;
     Gdiplus::Image* m_pImage;
     CStandardDialog* m_pStandardDlg;
     BLENDFUNCTION m_blend;
