@@ -238,3 +238,12 @@ TEST(DownloadProgressValue, ScaleCapAndUnknownLength) {
     DownloadProgress none{nullptr};
     EXPECT_EQ(DownloadProgressCallback(&none, 10, 5, 0, 0), 0);
 }
+
+TEST(DownloadFile, TheShippedStallLimitIsWhatADownloadUsesWithoutASeam) {
+    EXPECT_EQ(DownloadStallSeconds(), 60);
+    SetDownloadStallSecondsForTesting(2);
+    EXPECT_EQ(DownloadStallSeconds(), 2);
+    SetDownloadStallSecondsForTesting(0);
+    EXPECT_EQ(DownloadStallSeconds(), DOWNLOAD_STALL_SECONDS);
+    EXPECT_EQ(DOWNLOAD_STALL_SECONDS, 60);
+}

@@ -1,7 +1,11 @@
 // The real launcher executable under Wine, driven as a player's machine would run it.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "tests/support/LauncherFixture.h"
+#include "tests/support/Screen.h"
+#include "ui/ProgressGeometry.h"
 
 using namespace testing_support;
 
@@ -90,27 +94,39 @@ TEST_F(LauncherTest, EachFailureIsReported) {
                   L"当前游戏正在运行中，请到任务管理器中关闭Vantrel.exe进程后重新尝试。谢谢！");
 }
 
-TEST_F(LauncherTest, OperatingSystemGate) {
+// Changes the Windows version Wine reports; whatever happens, it goes back to the default.
+class OperatingSystemGateTest : public LauncherTest {
+protected:
+    void SetVersion(const wchar_t* version) {
+        HKEY wine;
+        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &wine, nullptr);
+        RegSetValueExW(wine, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                       DWORD((wcslen(version) + 1) * 2));
+        RegCloseKey(wine);
+    }
+    void TearDown() override {
+        HKEY wine;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Wine", 0, KEY_ALL_ACCESS, &wine) == ERROR_SUCCESS) {
+            RegDeleteValueW(wine, L"Version");
+            RegCloseKey(wine);
+        }
+        LauncherTest::TearDown();
+    }
+};
+
+TEST_F(OperatingSystemGateTest, RefusesOlderThanWindows7) {
     struct Case { const wchar_t* version; bool refused; };
     const Case cases[] = {{L"winxp", true}, {L"vista", true}, {L"win7", false}, {L"win10", false}};
     WriteSettings(download, "http://127.0.0.1:1/unreachable.json");
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.version));
-        HKEY wine;
-        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &wine, nullptr);
-        RegSetValueExW(wine, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(c.version),
-                       DWORD((wcslen(c.version) + 1) * 2));
-        RegCloseKey(wine);
+        SetVersion(c.version);
         if (c.refused)
             ExpectMessage(launcher, L"", L"提示", L"请升级操作系统到Win7或以上，谢谢！");
         else
             ExpectMessage(launcher, L"", L"错误",
                           L"无法下载Version文件，请检查您的网络！\nhttp://127.0.0.1:1/unreachable.json");
     }
-    HKEY wine;
-    RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Wine", 0, KEY_ALL_ACCESS, &wine);
-    RegDeleteValueW(wine, L"Version");
-    RegCloseKey(wine);
 }
 
 TEST_F(LauncherTest, SecondInstanceIsRefusedUnlessForced) {
@@ -123,6 +139,9 @@ TEST_F(LauncherTest, SecondInstanceIsRefusedUnlessForced) {
     CopyFileW(launcher.c_str(), (other / L"QuenbySkirmora.exe").c_str(), FALSE);
     WriteSettings(other.Path(), server.Url("/stall.json"));
     ExpectMessage(other / L"QuenbySkirmora.exe", L"", L"提示", L"当前进程实例已存在，请关闭后再运行！");
+
+    // The switch is case-sensitive: in capitals it is no switch.
+    ExpectMessage(other / L"QuenbySkirmora.exe", L"-FORCE", L"提示", L"当前进程实例已存在，请关闭后再运行！");
 
     ChildProcess forced(other / L"QuenbySkirmora.exe", L"x-forced");
     EXPECT_TRUE(FindLauncherWindow(forced.Id(), 20000));
@@ -195,4 +214,104 @@ TEST_F(LauncherTest, WhileTheExitQuestionIsOpenCompletionWaits) {
         }
         KillProcessesNamed(L"Vantrel.exe");
     }
+}
+
+namespace {
+// The overlay: the visible window the splash owns.
+HWND OverlayOf(HWND splash, DWORD timeoutMs) {
+    struct Search { HWND owner, found; } search{splash, nullptr};
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (!search.found && GetTickCount64() < end) {
+        EnumWindows([](HWND w, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(p);
+            if (GetWindow(w, GW_OWNER) == s->owner && IsWindowVisible(w)) s->found = w;
+            return !s->found;
+        }, reinterpret_cast<LPARAM>(&search));
+        if (!search.found) Sleep(50);
+    }
+    return search.found;
+}
+
+// The amber fill's width as the screen shows it: its rightmost pixel on the fill's top row.
+int FillOnScreen(HWND overlay) {
+    RECT client;
+    GetClientRect(overlay, &client);
+    POINT origin{0, 0};
+    ClientToScreen(overlay, &origin);
+    const BarGeometry g = ComputeBarGeometry(client.right, client.bottom, 662, 28);
+    Screenshot shot;
+    if (!shot.Ok()) return -1;
+    const int y = origin.y + g.y + g.margin;
+    int fill = 0;
+    for (int x = 0; x < g.width - 2 * g.margin; ++x)
+        if (Near(shot.At(origin.x + g.x + g.margin + x, y), Rgb{253, 194, 66}, 40)) fill = x + 1;
+    return fill;
+}
+}  // namespace
+
+TEST_F(LauncherTest, TheBarMovesOnScreenDuringASlowPackageDownload) {
+    const std::string package = ReadFileBytes(E2e(L"game-package.7z"));
+    server.Route("/slow.7z", [this, package](SOCKET client) {
+        HttpServer::Send(client, HttpServer::Head(200, "Content-Length: " + std::to_string(package.size()) + "\r\n"));
+        const size_t pieces = 40;
+        for (size_t i = 0; i < pieces && !server.Stopping(); ++i) {
+            const size_t from = package.size() * i / pieces, to = package.size() * (i + 1) / pieces;
+            if (!HttpServer::Send(client, package.substr(from, to - from))) return;
+            Sleep(150);
+        }
+    });
+    server.RouteBody("/version.json", Manifest(1, server.Url("/slow.7z")));
+    ChildProcess run(launcher, L"");
+    HWND splash = FindLauncherWindow(run.Id(), 20000);
+    ASSERT_TRUE(splash);
+    HWND overlay = OverlayOf(splash, 10000);
+    ASSERT_TRUE(overlay);
+    std::vector<int> fills;
+    for (int i = 0; i < 60 && run.Wait(0) == STILL_ACTIVE && fills.size() < 12; ++i) {
+        const int fill = FillOnScreen(overlay);
+        if (fill >= 0 && run.Wait(0) == STILL_ACTIVE) fills.push_back(fill);
+        Sleep(250);
+    }
+    EXPECT_EQ(run.Wait(60000), 0u);
+    KillProcessesNamed(L"Vantrel.exe");
+    ASSERT_GE(fills.size(), 4u);
+    std::string seen;
+    for (int f : fills) seen += std::to_string(f) + " ";
+    for (size_t i = 1; i < fills.size(); ++i) EXPECT_GE(fills[i], fills[i - 1]) << seen;  // never shrinks
+    EXPECT_GT(fills.back(), fills.front() + 20) << seen;  // and grows as the package comes
+}
+
+TEST_F(LauncherTest, AnEarlyFailureIsShownOnlyAfterTheFirstSecond) {
+    int deadPort;
+    {
+        HttpServer gone;
+        deadPort = gone.Port();
+    }
+    WriteSettings(download, "http://127.0.0.1:" + std::to_string(deadPort) + "/version.json");
+    const ULONGLONG started = GetTickCount64();
+    ChildProcess run(launcher, L"");
+    MessageBoxInfo box;
+    ASSERT_TRUE(WaitForMessageBox(box, 30000, run.Id()));
+    EXPECT_GE(GetTickCount64() - started, 1000u);
+    AnswerMessageBox(box, IDOK);
+    EXPECT_EQ(run.Wait(20000), 0u);
+}
+
+TEST_F(LauncherTest, UninstallIsRefusedWhileTheGameRuns) {
+    CreateDirectoryTree(root + L"\\game");
+    WriteFileBytes(root + L"\\game\\saves.dat", "progress");
+    CopyFileW(launcher.c_str(), copy.c_str(), FALSE);
+    TempDir elsewhere;
+    CopyFileW(HelperProgram(L"sleeper.exe").c_str(), (elsewhere / L"Vantrel.exe").c_str(), FALSE);
+    ChildProcess game(elsewhere / L"Vantrel.exe", L"60000");
+    ASSERT_TRUE(game.Started());
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, UninstallKeyPath().c_str(), L"InstallLocation", REG_SZ, root.c_str(),
+                    DWORD((root.size() + 1) * sizeof(wchar_t)));
+    ExpectMessage(copy, L"-uninstall", L"错误",
+                  L"当前游戏正在运行中，请到任务管理器中关闭Vantrel.exe进程后重新尝试。谢谢！");
+    EXPECT_EQ(ReadFileBytes(root + L"\\game\\saves.dat"), "progress");
+    std::wstring location;
+    EXPECT_TRUE(ReadRegistryString(UninstallKeyPath(), L"InstallLocation", location));
+    Sleep(1500);
+    EXPECT_TRUE(Exists(copy));  // no self-deletion either
 }

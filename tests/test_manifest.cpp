@@ -113,7 +113,7 @@ TEST(IsUpdateNeeded, DecisionTable) {
 
 TEST(ReadManifestFields, PackageSizeAndHash) {
     const std::string hash = "00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF";
-    struct Case { std::string json; bool ok, hasSize; uint64_t size; bool hasHash; };
+    struct Case { std::string json; bool ok; bool hasSize = false; uint64_t size = 0; bool hasHash = false; };
     const Case cases[] = {
         {R"({"ServerVersionCode": 1})", true, false, 0, false},  // older manifests stay valid
         {R"({"WinPackageSize": 0})", true, true, 0, false},

@@ -56,3 +56,20 @@ TEST(EndProcess, AWorkerStillRunningNeverMeetsDestroyedObjects) {
             << "run " << run;
     }
 }
+
+TEST(ChildProcess, OnlyAPassingRefusalIsTriedAgain) {
+    TempDir dir;
+    const ULONGLONG started = GetTickCount64();
+    ChildProcess missing(dir / L"no-such-program.exe", L"");
+    EXPECT_FALSE(missing.Started());
+    EXPECT_EQ(missing.Retries(), 0);
+    EXPECT_LT(GetTickCount64() - started, 250u);  // no waiting between tries
+    ChildProcess present(HelperProgram(L"sleeper.exe"), L"10");
+    EXPECT_TRUE(present.Started());
+    EXPECT_EQ(present.Wait(10000), 0u);
+    struct Case { DWORD error; bool exists, retried; };
+    const Case cases[] = {{ERROR_FILE_NOT_FOUND, true, false}, {ERROR_BAD_EXE_FORMAT, true, false},
+                          {ERROR_NOT_ENOUGH_MEMORY, true, true},  {ERROR_NOT_ENOUGH_MEMORY, false, false},
+                          {ERROR_INVALID_HANDLE, true, true}};
+    for (const Case& c : cases) EXPECT_EQ(IsPassingStartRefusal(c.error, c.exists), c.retried) << c.error;
+}

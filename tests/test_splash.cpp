@@ -333,3 +333,25 @@ TEST(CreationHooks, ACreationInsideACreationLeavesNoHookBehind) {
     DestroyWindow(plain);
     dialog.DestroyWindow();
 }
+
+TEST_F(SplashTest, OnlyAPictureThatChangesInPixelsIsDrawn) {
+    CMyStandardDlg* overlay = dialog.Overlay();
+    const BarGeometry g = BarOf(overlay).g;
+    // The smallest progress step that moves the fill by a whole pixel, from 5000.
+    int next = 5001;
+    while (FillWidth(g, next) == FillWidth(g, 5000)) ++next;
+    ASSERT_GT(next, 5001) << "the bar is too wide for steps below a pixel";
+
+    Draw(5000, L"正在下载更新包...");
+    const int drawn = overlay->DrawCount();
+    Draw(5000, L"正在下载更新包...");
+    Draw(next - 1, L"正在下载更新包...");  // less than a pixel more fill
+    EXPECT_EQ(overlay->DrawCount(), drawn);
+    Draw(next, L"正在下载更新包...");
+    EXPECT_EQ(overlay->DrawCount(), drawn + 1);
+    Draw(next, L"正在解压...");  // the same fill, another text
+    EXPECT_EQ(overlay->DrawCount(), drawn + 2);
+    Screenshot shot;
+    const ScreenBar bar = BarOf(overlay);
+    EXPECT_TRUE(Near(shot.At(bar.X(FillWidth(g, next) - 1 + g.margin), bar.Y(g.height / 2)), kAmber, 40));
+}

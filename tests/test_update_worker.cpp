@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <sstream>
 
@@ -8,6 +9,7 @@
 #include "tests/support/TestFiles.h"
 #include "tests/support/TreeCompare.h"
 #include "update/Settings.h"
+#include "update/UpdateWorker.h"
 
 using namespace testing_support;
 
@@ -267,4 +269,18 @@ TEST_F(UpdateWorkerTest, AnExceptionInTheWorkerEndsAsItsStagesFailure) {
     EXPECT_EQ(r[L"result"], L"-10005");
     EXPECT_EQ(r[L"progress"], L"0");
     EXPECT_EQ(server.Requests("/version.json"), 0);
+}
+
+TEST(QueryFreeSpaceOfC, ReadsTheBytesAvailableToTheCaller) {
+    ULARGE_INTEGER available, total, totalFree;
+    ASSERT_TRUE(GetDiskFreeSpaceExA("C:\\", &available, &total, &totalFree));
+    unsigned long long read = 0;
+    ASSERT_TRUE(QueryFreeSpaceOfC(&read));
+    // The two free figures differ where the volume keeps blocks back from users (as the Linux
+    // volume under the prefix does for root's reserve); the query must give the caller's.
+    const long long slack = 64ll << 20;  // the disk may change a little between the two calls
+    EXPECT_LT(std::llabs((long long)read - (long long)available.QuadPart), slack);
+    if (totalFree.QuadPart - available.QuadPart > 2 * uint64_t(slack)) {
+        EXPECT_GT(std::llabs((long long)read - (long long)totalFree.QuadPart), slack);
+    }
 }

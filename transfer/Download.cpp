@@ -101,6 +101,8 @@ private:
 
 }  // namespace
 
+long DownloadStallSeconds() { return g_stallSeconds.load(); }
+
 void SetDownloadStallSecondsForTesting(long seconds) {
     g_stallSeconds = seconds > 0 ? seconds : DOWNLOAD_STALL_SECONDS;
 }
@@ -194,7 +196,7 @@ int DownloadFile(DownloadProgress* target, const char* url, DownloadSink& sink) 
     curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, DOWNLOAD_BUFFER_BYTES);
     // A stalled connection ends with CURLE_OPERATION_TIMEDOUT rather than waiting forever.
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, g_stallSeconds.load());
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, DownloadStallSeconds());
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, DownloadHeaderCallback);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &write);
 

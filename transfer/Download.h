@@ -63,5 +63,7 @@ int DownloadProgressCallback(void* target, double dltotal, double dlnow, double 
 // The progress stored for dlnow of dltotal bytes; -1 when nothing is announced (nothing stored).
 int32_t DownloadProgressValue(double dltotal, double dlnow);
 
+// The stall limit a download uses now: DOWNLOAD_STALL_SECONDS unless a test shortened it.
+long DownloadStallSeconds();
 // Test seam: shortens the stall limit. 0 restores DOWNLOAD_STALL_SECONDS.
 void SetDownloadStallSecondsForTesting(long seconds);

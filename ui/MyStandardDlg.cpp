@@ -26,22 +26,24 @@ void CMyStandardDlg::DrawProgress(int progress, const wchar_t* text) {
 
     RECT client;
     GetClientRect(&client);
-    // The same picture again would change nothing on the screen: only a new progress, text or
-    // size, or a repaint that wiped the bar, draws.
-    const std::wstring newText = text ? text : L"";
-    if (!m_bBarWiped && progress == m_nLastProgress && newText == m_strLastText &&
-        EqualRect(&client, &m_rcLastClient))
-        return;
-    m_bBarWiped = false;
-    m_nLastProgress = progress;
-    m_strLastText = newText;
-    m_rcLastClient = client;
-
-    scoped::WindowDC windowDC(m_hWnd);
-    Gdiplus::Graphics window(windowDC.Get());
     const BarGeometry bar = ComputeBarGeometry(client.right - client.left, client.bottom - client.top,
                                                imageWidth, imageHeight);
     if (bar.width <= 0 || bar.height <= 0) return;
+    // Each draw costs the layered window a flush: only a new fill width in whole pixels, a new
+    // text, a new size, or a repaint that wiped the bar draws.
+    const int fillWidth = FillWidth(bar, progress);
+    const std::wstring newText = text ? text : L"";
+    if (!m_bBarWiped && fillWidth == m_nLastFillWidth && newText == m_strLastText &&
+        EqualRect(&client, &m_rcLastClient))
+        return;
+    m_bBarWiped = false;
+    m_nLastFillWidth = fillWidth;
+    m_strLastText = newText;
+    m_rcLastClient = client;
+    ++m_nDrawCount;
+
+    scoped::WindowDC windowDC(m_hWnd);
+    Gdiplus::Graphics window(windowDC.Get());
 
     // The whole bar is composed off-screen and reaches the window in one draw.
     Gdiplus::Bitmap offscreen(bar.width, bar.height, PixelFormat32bppARGB);
@@ -53,7 +55,7 @@ void CMyStandardDlg::DrawProgress(int progress, const wchar_t* text) {
         canvas.DrawImage(m_pBarImage, Gdiplus::Rect(0, 0, bar.width, bar.height));
 
         Gdiplus::SolidBrush fill(Gdiplus::Color(0xFF, 0xFD, 0xC2, 0x42));
-        canvas.FillRectangle(&fill, bar.margin, bar.margin, FillWidth(bar, progress),
+        canvas.FillRectangle(&fill, bar.margin, bar.margin, fillWidth,
                              bar.height - 2 * bar.margin);
 
         Gdiplus::FontFamily family(L"微软雅黑");

@@ -11,8 +11,11 @@ public:
     explicit CMyStandardDlg(CWnd* parent);
     ~CMyStandardDlg() override;
 
-    // Draws the bar (progress 0..10000) and the text straight onto the window.
+    // Draws the bar (progress 0..10000) and the text straight onto the window, when the picture
+    // would change in pixels.
     void DrawProgress(int progress, const wchar_t* text);
+    // How many times the bar reached the window (for tests and benchmarks).
+    int DrawCount() const { return m_nDrawCount; }
 
 protected:
     BOOL OnInitDialog() override { return CStandardDialog::OnInitDialog(); }
@@ -21,9 +24,11 @@ protected:
     Gdiplus::Image* m_pBarImage;
 
 private:
-    // What is on the screen now, so that an unchanged picture is not drawn again.
+    // What is on the screen now, so that an unchanged picture is not drawn again: a progress
+    // that moves by less than a pixel of fill changes nothing.
     bool m_bBarWiped = true;
-    int m_nLastProgress = -1;
+    int m_nLastFillWidth = -1;
+    int m_nDrawCount = 0;
     std::wstring m_strLastText;
     RECT m_rcLastClient = {};
 };

@@ -13,14 +13,14 @@
 #include "update/ReleaseSignature.h"
 #include "update/Settings.h"
 
-namespace {
-
 bool QueryFreeSpaceOfC(unsigned long long* freeBytes) {
     ULARGE_INTEGER available;
     if (!GetDiskFreeSpaceExA("C:\\", &available, nullptr, nullptr)) return false;
     *freeBytes = available.QuadPart;
     return true;
 }
+
+namespace {
 
 std::atomic<FreeSpaceQuery> g_freeSpaceQuery{QueryFreeSpaceOfC};
 

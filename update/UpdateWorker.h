@@ -34,3 +34,5 @@ bool IsDiskSpaceTooLow(bool querySucceeded, unsigned long long freeBytes);
 // Test seam: replaces the free-space query of drive C: (null restores the real one).
 using FreeSpaceQuery = bool (*)(unsigned long long* freeBytes);
 void SetFreeSpaceQueryForTesting(FreeSpaceQuery query);
+// The real query: the bytes of drive C: available to the caller (a user's quota included).
+bool QueryFreeSpaceOfC(unsigned long long* freeBytes);

@@ -97,17 +97,42 @@ std::wstring Widen(const std::string& text) {
     return out;
 }
 
+bool IsPassingStartRefusal(DWORD error, bool programExists) {
+    if (!programExists) return false;
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_EXE_FORMAT:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_INVALID_NAME:
+    case ERROR_DIRECTORY:
+    case ERROR_EXE_MACHINE_TYPE_MISMATCH:
+        return false;
+    default:
+        return true;
+    }
+}
+
 ChildProcess::ChildProcess(const std::wstring& exe, const std::wstring& arguments) {
-    // Under Wine a start right after another program ended now and then fails once: try again.
+    // Under Wine a start right after another program ended now and then fails once although the
+    // program is there: that refusal, and only that, is tried again.
     for (int attempt = 0; attempt < 5; ++attempt) {
         std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         if (CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                           &startup, &m_info))
+                           &startup, &m_info)) {
+            if (m_retries > 0) fprintf(stderr, "started %ls after %d retries\n", exe.c_str(), m_retries);
             return;
+        }
+        const DWORD error = GetLastError();
         m_info = PROCESS_INFORMATION{};
-        fprintf(stderr, "starting %ls failed (error %lu), trying again\n", exe.c_str(), GetLastError());
+        if (!IsPassingStartRefusal(error, Exists(exe))) {
+            fprintf(stderr, "starting %ls failed (error %lu)\n", exe.c_str(), error);
+            return;
+        }
+        ++m_retries;
+        fprintf(stderr, "starting %ls failed (error %lu), retry %d\n", exe.c_str(), error, m_retries);
         Sleep(300);
     }
 }

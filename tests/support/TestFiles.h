@@ -46,6 +46,8 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
     bool Started() const { return m_info.hProcess != nullptr; }
+    // How many times the start was tried again after a passing refusal.
+    int Retries() const { return m_retries; }
     DWORD Id() const { return m_info.dwProcessId; }
     HANDLE Handle() const { return m_info.hProcess; }
     // Waits for the end; returns the exit code, or STILL_ACTIVE after the timeout.
@@ -54,7 +56,12 @@ public:
 
 private:
     PROCESS_INFORMATION m_info = {};
+    int m_retries = 0;
 };
+
+// Whether a failed start is the passing refusal worth another try: the program is there, and the
+// error is not one that says it cannot be started at all.
+bool IsPassingStartRefusal(DWORD error, bool programExists);
 
 // Runs a program to its end and returns its exit code (or STILL_ACTIVE after the timeout).
 DWORD RunProgram(const std::wstring& exe, const std::wstring& arguments, DWORD timeoutMs = 60000);
