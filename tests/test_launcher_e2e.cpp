@@ -217,16 +217,21 @@ TEST_F(LauncherTest, WhileTheExitQuestionIsOpenCompletionWaits) {
 }
 
 namespace {
+struct OwnedSearch {
+    HWND owner, found;
+};
+BOOL CALLBACK VisitOwned(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<OwnedSearch*>(parameter);
+    if (GetWindow(window, GW_OWNER) == search->owner && IsWindowVisible(window)) search->found = window;
+    return !search->found;
+}
+
 // The overlay: the visible window the splash owns.
 HWND OverlayOf(HWND splash, DWORD timeoutMs) {
-    struct Search { HWND owner, found; } search{splash, nullptr};
+    OwnedSearch search{splash, nullptr};
     const ULONGLONG end = GetTickCount64() + timeoutMs;
     while (!search.found && GetTickCount64() < end) {
-        EnumWindows([](HWND w, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            if (GetWindow(w, GW_OWNER) == s->owner && IsWindowVisible(w)) s->found = w;
-            return !s->found;
-        }, reinterpret_cast<LPARAM>(&search));
+        EnumWindows(VisitOwned, reinterpret_cast<LPARAM>(&search));
         if (!search.found) Sleep(50);
     }
     return search.found;
