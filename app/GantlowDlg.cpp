@@ -118,7 +118,7 @@ void CGantlowDlg::FinishUninstall() {
     KillTimer(REFRESH_TIMER_ID);
     const int32_t result = m_pUninstallTask->result.load();
     if (result != 0) ShowError(UninstallFailureMessage(result));
-    QuitLauncher(result);
+    QuitLauncher(result, result == 0);
 }
 
 void CGantlowDlg::ReStartApp(const std::wstring& gameExePath) {
@@ -137,13 +137,17 @@ void CGantlowDlg::ReStartApp(const std::wstring& gameExePath) {
     ShowError(GameStartFailureMessage(GetLastError(), gameExePath));
 }
 
-bool CGantlowDlg::WorkerRunning() const {
+bool CGantlowDlg::WorkerRunning(DWORD graceMs) const {
     HANDLE thread = m_pUpdateTask ? m_pUpdateTask->thread : m_pUninstallTask ? m_pUninstallTask->thread : nullptr;
-    return thread && WaitForSingleObject(thread, 0) == WAIT_TIMEOUT;
+    return thread && WaitForSingleObject(thread, graceMs) == WAIT_TIMEOUT;
 }
 
-void CGantlowDlg::QuitLauncher(int32_t result) {
+void CGantlowDlg::QuitLauncher(int32_t result, bool deleteOwnFile) {
     PostMessage(WM_QUIT, WPARAM(result), 0);
     if (Overlay() && Overlay()->GetSafeHwnd()) Overlay()->PostMessage(WM_QUIT, WPARAM(result), 0);
-    EndProcess(0, !WorkerRunning());
+    // A worker that has just finished its record is given a moment to return, so the process can
+    // end the ordinary way; one still at work is outlived without running destructors under it.
+    const bool workerEnded = !WorkerRunning(WORKER_EXIT_GRACE_MS);
+    if (deleteOwnFile) DeleteOwnFileAfterExit();  // the very last act before the end
+    EndProcess(0, workerEnded);
 }

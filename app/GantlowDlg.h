@@ -16,6 +16,8 @@ extern std::wstring g_strCommandLine;
 extern bool g_bRefreshStarted;
 
 inline constexpr UINT_PTR REFRESH_TIMER_ID = 1000;
+// How long the end of the launcher waits for a worker that has just finished its record.
+inline constexpr DWORD WORKER_EXIT_GRACE_MS = 250;
 // An update is shown for at least this long before it completes.
 inline constexpr ULONGLONG MIN_UPDATE_DISPLAY_MS = 1000;
 
@@ -29,8 +31,9 @@ class CGantlowDlg : public CTranslucentDialog {
 public:
     CGantlowDlg();
     ~CGantlowDlg() override;
-    // Whether the worker thread is still running (it is never stopped, only outlived).
-    bool WorkerRunning() const;
+    // Whether the worker thread is still running after waiting up to graceMs for its end (it is
+    // never stopped, only outlived).
+    bool WorkerRunning(DWORD graceMs = 0) const;
 
 protected:
     BOOL OnInitDialog() override;
@@ -45,7 +48,8 @@ private:
     [[noreturn]] void FinishUpdate();
     [[noreturn]] void FinishUninstall();
     void ReStartApp(const std::wstring& gameExePath);
-    [[noreturn]] void QuitLauncher(int32_t result);
+    // Ends the process; after a finished uninstall, has the launcher's file deleted afterwards.
+    [[noreturn]] void QuitLauncher(int32_t result, bool deleteOwnFile = false);
     void ShowError(const std::wstring& text);
     CMyStandardDlg* Overlay() const { return static_cast<CMyStandardDlg*>(m_pStandardDlg); }
 

@@ -22,6 +22,8 @@ bool OwnFileForDeletion(std::wstring& path) {
     return true;
 }
 
+}  // namespace
+
 void DeleteOwnFileAfterExit() {
     std::wstring ownFile, parameters;
     wchar_t interpreter[MAX_PATH] = {};
@@ -54,8 +56,6 @@ void DeleteOwnFileAfterExit() {
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
     }
 }
-
-}  // namespace
 
 bool SelfDeletionParameters(const std::wstring& path, std::wstring& parameters) {
     // Quoted: a long path with blanks can still only name the launcher's own file.
@@ -112,6 +112,7 @@ void RunUninstall(UninstallTask& task) {
     task.progress = 9999;
     Sleep(1000);
 
-    DeleteOwnFileAfterExit();
+    // The interpreter that deletes the launcher's file is started by whoever ends the process,
+    // as its last act (see DeleteOwnFileAfterExit).
     task.progress = PROGRESS_FULL;
 }

@@ -24,6 +24,13 @@ DWORD WINAPI UninstallThreadProc(LPVOID parameter);
 
 void RunUninstall(UninstallTask& task);
 
+// Has the launcher's own file deleted once the process has ended: a hidden command interpreter
+// (COMSPEC) at idle priority runs "del", the launcher raised above it. Called by whoever ends the
+// process, right before it does: an interpreter started earlier (say by the worker, a second
+// before the end) can reach its "del" while the file is still the running program, and the file
+// then stays.
+void DeleteOwnFileAfterExit();
+
 // The game folder to delete: the registered install location + "\game" (the registry entry is
 // deleted as soon as that was read), or the default install root's when there is no entry.
 std::wstring FindInstalledGameDir();

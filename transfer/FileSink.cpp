@@ -4,7 +4,7 @@
 #include <vector>
 
 FileSink::FileSink(uint64_t maxBytes, bool withHash) : m_maxBytes(maxBytes), m_withHash(withHash) {
-    if (withHash) m_hash.reset(new Sha256);
+    if (withHash) m_hash.reset(new BackgroundSha256);
 }
 
 FileSink::~FileSink() { Close(); }
@@ -13,7 +13,7 @@ void FileSink::ResetCounts() {
     m_size = 0;
     m_exceeded = m_writeFailed = false;
     m_hashFinished = false;
-    if (m_withHash) m_hash.reset(new Sha256);
+    if (m_withHash) m_hash.reset(new BackgroundSha256);
 }
 
 bool FileSink::Open(const std::wstring& path) {
@@ -69,7 +69,10 @@ bool FileSink::Write(const char* data, size_t size) {
         }
         done += written;
     }
-    if (m_hash) m_hash->Add(data, size);
+    if (m_hash && !m_hash->Add(data, size)) {
+        m_writeFailed = true;  // a hash that failed can check nothing
+        return false;
+    }
     m_size += size;
     return true;
 }

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/ScopedWin.h"
-#include "platform/Sha256.h"
+#include "platform/BackgroundSha256.h"
 #include "transfer/Download.h"
 
 class FileSink : public DownloadSink {
@@ -44,7 +44,7 @@ private:
     bool m_exceeded = false;
     bool m_writeFailed = false;
     bool m_withHash;
-    std::unique_ptr<Sha256> m_hash;
+    std::unique_ptr<BackgroundSha256> m_hash;
     bool m_hashFinished = false;
     bool m_hashOk = false;
     Sha256Digest m_digest{};

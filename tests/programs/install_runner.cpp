@@ -52,5 +52,6 @@ int wmain(int argc, wchar_t** argv) {
                        L"\nprogressSeen=" + progressSeen + L"\nstatuses=" + statuses + L"\n";
     testing_support::WriteFileBytes(argv[2], testing_support::Narrow(out));
     // Ends at once, as the launcher does when it sees the record finished.
+    if (task->result.load() == 0) DeleteOwnFileAfterExit();
     ExitProcess(0);
 }
