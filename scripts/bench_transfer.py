@@ -9,11 +9,11 @@ the same Wine prefix, alternately, and are timed as whole processes.
 """
 import argparse
 import os
-import shutil
 import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bench_extract  # noqa: E402
 import benchdata  # noqa: E402
 from benchlib import BUILD, REPO, FileServer, median, prepare, stop_wine, timed, winpath  # noqa: E402
 
@@ -47,35 +47,6 @@ def bench_download(env, runs):
     print(f"download 256 MiB: launcher {a:8.1f} MiB/s   curl tool {b:8.1f} MiB/s   ratio {a / b:.3f}")
 
 
-def bench_extract(env, runs, kind):
-    archive, largest = benchdata.package(kind)
-    tree_bytes = sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(benchdata.package_tree())
-                     for f in fs if f != ".complete")
-    dest = os.path.join(benchdata.DATA, "extract-out")
-    ours, theirs, ours_mem, theirs_mem = [], [], [], []
-    for _ in range(runs):
-        shutil.rmtree(dest, ignore_errors=True)
-        os.makedirs(dest)
-        t, mem, rc = timed(["wine", os.path.join(BUILD, "bench", "extract_bench.exe"), winpath(archive),
-                            winpath(dest) + "\\"], env)
-        assert rc == 0, rc
-        ours.append(t)
-        ours_mem.append(mem)
-        shutil.rmtree(dest)
-        os.makedirs(dest)
-        t, mem, rc = timed(["wine", os.path.join(BUILD, "bench", "sdk_7zdec.exe"), "x", winpath(archive)],
-                           env, cwd=dest)
-        assert rc == 0, rc
-        theirs.append(t)
-        theirs_mem.append(mem)
-    shutil.rmtree(dest, ignore_errors=True)
-    a, b = tree_bytes / MiB / median(ours), tree_bytes / MiB / median(theirs)
-    print(f"extract {kind:5s} {tree_bytes / MiB:.0f} MiB: launcher {a:7.1f} MiB/s   reference {b:7.1f} MiB/s"
-          f"   ratio {a / b:.3f}")
-    print(f"  peak memory: launcher {max(ours_mem):.0f} MiB   reference {max(theirs_mem):.0f} MiB"
-          f"   largest folder {largest / MiB:.0f} MiB   limit {largest / MiB + 32:.0f} MiB")
-
-
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--runs", type=int, default=3)
@@ -86,8 +57,8 @@ def main():
         if a.only != "extract":
             bench_download(env, a.runs)
         if a.only != "download":
-            bench_extract(env, a.runs, "lzma2")
-            bench_extract(env, a.runs, "bcj2")
+            bench_extract.bench(env, a.runs, "lzma2")
+            bench_extract.bench(env, a.runs, "bcj2")
     finally:
         stop_wine(env)
 
