@@ -2,12 +2,11 @@
 // bounded queue and hashed there, so a fast download is not slowed by its hash.
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
 #include <cstddef>
-#include <mutex>
 #include <thread>
-#include <vector>
 
+#include "platform/ByteQueue.h"
 #include "platform/Sha256.h"
 
 class BackgroundSha256 {
@@ -19,18 +18,16 @@ public:
 
     // Queues the bytes (waits while the queue is full). False once hashing has failed.
     bool Add(const void* data, size_t size);
-    // Waits for everything queued, then gives the digest; false when anything failed.
+    // Waits for everything queued, then gives the digest; false when anything failed. Ends the
+    // hash; later calls give the same answer.
     bool Finish(Sha256Digest& digest);
 
 private:
     void Run();
 
     Sha256 m_hash;
-    std::vector<unsigned char> m_queue;
-    size_t m_head = 0, m_count = 0;
-    bool m_closing = false, m_failed = false;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
+    ByteQueue m_queue;
+    std::atomic<bool> m_failed{false};
     std::thread m_thread;
     bool m_finished = false, m_result = false;
     Sha256Digest m_digest{};

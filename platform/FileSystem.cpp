@@ -89,17 +89,20 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
     }
 }
 
+bool WriteAll(void* file, const void* data, size_t size) {
+    const auto* bytes = static_cast<const char*>(data);
+    for (size_t done = 0; done < size;) {
+        DWORD written = 0;
+        const DWORD piece = DWORD(std::min<size_t>(size - done, 0x400000));
+        if (!WriteFile(file, bytes + done, piece, &written, nullptr) || written == 0) return false;
+        done += written;
+    }
+    return true;
+}
+
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
     scoped::Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) return false;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD written = 0;
-        const DWORD piece = DWORD(std::min<size_t>(bytes.size() - done, 0x400000));
-        if (!WriteFile(file.Get(), bytes.data() + done, piece, &written, nullptr) || written == 0)
-            return false;
-        done += written;
-    }
+    if (!file.IsValid() || !WriteAll(file.Get(), bytes.data(), bytes.size())) return false;
     return CloseHandle(file.Release()) != FALSE;
 }

@@ -21,5 +21,9 @@ bool CanOpenForReading(const std::wstring& path);
 // it cannot be opened or read.
 bool ReadWholeFile(const std::wstring& path, std::string& bytes);
 
+// Writes all of data to an open file, in pieces of at most 4 MiB; false when a piece fails or
+// writes nothing.
+bool WriteAll(void* file, const void* data, size_t size);
+
 // Creates (or replaces) a file with exactly these bytes. False when it cannot be written whole.
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes);

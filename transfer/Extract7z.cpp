@@ -15,12 +15,12 @@ extern "C" {
 #include "7zFile.h"
 }
 
+#include "platform/FileSystem.h"
 #include "transfer/FolderStream.h"
 
 namespace {
 
 constexpr size_t kLookBufferSize = 0x4000;
-constexpr DWORD kWritePieceMax = 0x400000;
 // Unpacked bytes go from the decoder to the file in pieces of this size.
 constexpr size_t kCopyPiece = 1 << 20;
 
@@ -81,18 +81,6 @@ public:
 private:
     CSzArEx m_db;
 };
-
-bool WriteAll(HANDLE file, const Byte* data, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        DWORD piece = DWORD(std::min<size_t>(size - done, kWritePieceMax));
-        DWORD written = 0;
-        if (!WriteFile(file, data + done, piece, &written, nullptr)) return false;
-        if (written == 0) break;
-        done += written;
-    }
-    return done == size;
-}
 
 // The folder being unpacked, decoded as a stream: each file's bytes are taken from it in turn,
 // with the folder's own checksum kept over all of them.
@@ -167,6 +155,25 @@ bool AllNamesSafe(const CSzArEx* db) {
     return true;
 }
 
+// The archive's file stream and database, opened and every entry name checked.
+class OpenedArchive {
+public:
+    explicit OpenedArchive(HANDLE file) : m_input(file) {}
+    // 0, or the code the extraction reports (no memory, the decoder's, a name leading outside).
+    int Open() {
+        if (!m_input.HasBuffer()) return EXTRACT_NO_MEMORY;
+        CrcGenerateTable();
+        int result = SzArEx_Open(m_database.Get(), m_input.Stream(), &kPlainAlloc, &kPlainAlloc);
+        if (result == 0 && !AllNamesSafe(m_database.Get())) result = EXTRACT_UNSAFE_NAME;
+        return result;
+    }
+    CSzArEx* Database() { return m_database.Get(); }
+
+private:
+    ArchiveInput m_input;         // closed last: the database is freed first
+    ArchiveDatabase m_database;
+};
+
 // Creates every folder before a separator of path[from..], storing backslashes in their place.
 void CreateFoldersAlong(std::vector<wchar_t>& path, size_t from, size_t to, bool forwardOnly) {
     for (size_t k = from; k < to; ++k) {
@@ -199,14 +206,10 @@ int InspectPackage(const std::wstring& archive, PackageSummary& summary) {
     HANDLE file = CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return EXTRACT_CANNOT_OPEN;
-    ArchiveInput input(file);
-    if (!input.HasBuffer()) return EXTRACT_NO_MEMORY;
-    CrcGenerateTable();
-    ArchiveDatabase database;
-    CSzArEx* db = database.Get();
-    int result = SzArEx_Open(db, input.Stream(), &kPlainAlloc, &kPlainAlloc);
+    OpenedArchive opened(file);
+    const int result = opened.Open();
     if (result != 0) return result;
-    if (!AllNamesSafe(db)) return EXTRACT_UNSAFE_NAME;
+    const CSzArEx* db = opened.Database();
     summary.entries = db->NumFiles;
     for (UInt32 i = 0; i < db->NumFiles; ++i)
         if (!SzArEx_IsDir(db, i)) summary.unpackedBytes += SzArEx_GetFileSize(db, i);
@@ -220,16 +223,9 @@ int Extract7z(const std::wstring& archive, const std::wstring& destination, Atom
 
     int result = 0;
     {
-        ArchiveInput input(file);
-        CrcGenerateTable();
-        ArchiveDatabase database;
-        CSzArEx* db = database.Get();
-
-        if (!input.HasBuffer())
-            result = EXTRACT_NO_MEMORY;
-        else
-            result = SzArEx_Open(db, input.Stream(), &kPlainAlloc, &kPlainAlloc);
-        if (result == 0 && !AllNamesSafe(db)) result = EXTRACT_UNSAFE_NAME;
+        OpenedArchive opened(file);
+        result = opened.Open();
+        CSzArEx* db = opened.Database();
 
         FolderReader folder(db, file);
         std::vector<Byte> piece;

@@ -1,5 +1,7 @@
 #include "transfer/FileSink.h"
 
+#include "platform/FileSystem.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -12,7 +14,6 @@ FileSink::~FileSink() { Close(); }
 void FileSink::ResetCounts() {
     m_size = 0;
     m_exceeded = m_writeFailed = false;
-    m_hashFinished = false;
     if (m_withHash) m_hash.reset(new BackgroundSha256);
 }
 
@@ -60,14 +61,9 @@ bool FileSink::Write(const char* data, size_t size) {
         m_exceeded = true;  // stop before a byte beyond the cap reaches the disk
         return false;
     }
-    for (size_t done = 0; done < size;) {
-        DWORD written = 0;
-        const DWORD piece = DWORD(std::min<size_t>(size - done, 0x400000));
-        if (!WriteFile(m_file.Get(), data + done, piece, &written, nullptr) || written == 0) {
-            m_writeFailed = true;
-            return false;
-        }
-        done += written;
+    if (!WriteAll(m_file.Get(), data, size)) {
+        m_writeFailed = true;
+        return false;
     }
     if (m_hash && !m_hash->Add(data, size)) {
         m_writeFailed = true;  // a hash that failed can check nothing
@@ -83,15 +79,7 @@ bool FileSink::Close() {
     return !m_writeFailed;
 }
 
-bool FileSink::Digest(Sha256Digest& digest) {
-    if (!m_hash) return false;
-    if (!m_hashFinished) {
-        m_hashFinished = true;
-        m_hashOk = m_hash->Finish(m_digest);
-    }
-    digest = m_digest;
-    return m_hashOk;
-}
+bool FileSink::Digest(Sha256Digest& digest) { return m_hash && m_hash->Finish(digest); }
 
 bool PackageMatches(bool hasSize, uint64_t expectedSize, uint64_t actualSize, bool hasHash,
                     const Sha256Digest& expectedHash, bool gotHash, const Sha256Digest& actualHash) {

@@ -45,9 +45,6 @@ private:
     bool m_writeFailed = false;
     bool m_withHash;
     std::unique_ptr<BackgroundSha256> m_hash;
-    bool m_hashFinished = false;
-    bool m_hashOk = false;
-    Sha256Digest m_digest{};
 };
 
 // Whether a downloaded package is the one the manifest names: its size and hash where given.

@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -17,6 +15,8 @@ extern "C" {
 #include "Lzma2DecMt.h"
 #include "LzmaDec.h"
 }
+
+#include "platform/ByteQueue.h"
 
 namespace {
 
@@ -144,11 +144,7 @@ public:
         m_out.self = this;
     }
     ~Lzma2Source() override {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_abort = true;
-        }
-        m_changed.notify_all();
+        m_queue.GiveUp();  // the decoder's next write fails and it ends
         if (m_thread.joinable()) m_thread.join();
         if (m_decoder) Lzma2DecMt_Destroy(m_decoder);
     }
@@ -169,20 +165,9 @@ public:
         return SZ_OK;
     }
     SRes Read(Byte* data, size_t* size) override {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_count > 0 || m_done; });
-        const size_t n = std::min(*size, m_count);
-        for (size_t copied = 0; copied < n;) {
-            const size_t run = std::min(n - copied, m_queue.size() - m_head);
-            memcpy(data + copied, m_queue.data() + m_head, run);
-            m_head = (m_head + run) % m_queue.size();
-            copied += run;
-        }
-        m_count -= n;
-        *size = n;
-        lock.unlock();
-        m_changed.notify_all();
-        if (n > 0) return SZ_OK;
+        *size = m_queue.Pop(data, *size);
+        if (*size > 0) return SZ_OK;
+        // Closed and empty: the decoder has ended, and what it wrote before closing is visible.
         if (m_result != SZ_OK) return m_result;
         return m_produced == m_unpackSize ? SZ_OK : SZ_ERROR_DATA;
     }
@@ -195,19 +180,8 @@ private:
     // Called from C by the decoder, in order: nothing may be thrown out.
     static size_t Write(ISeqOutStreamPtr p, const void* data, size_t size) {
         Lzma2Source* self = reinterpret_cast<const OutAdapter*>(p)->self;
-        const Byte* bytes = static_cast<const Byte*>(data);
-        std::unique_lock<std::mutex> lock(self->m_mutex);
-        for (size_t done = 0; done < size;) {
-            self->m_changed.wait(lock, [self] { return self->m_count < self->m_queue.size() || self->m_abort; });
-            if (self->m_abort) return done;
-            const size_t tail = (self->m_head + self->m_count) % self->m_queue.size();
-            const size_t run = std::min({size - done, self->m_queue.size() - self->m_count, self->m_queue.size() - tail});
-            memcpy(self->m_queue.data() + tail, bytes + done, run);
-            self->m_count += run;
-            self->m_produced += run;
-            done += run;
-            self->m_changed.notify_all();
-        }
+        if (!self->m_queue.Push(data, size)) return 0;
+        self->m_produced += size;
         return size;
     }
     // The decoding thread's entry: no exception leaves it.
@@ -222,12 +196,8 @@ private:
         } catch (...) {
             result = SZ_ERROR_FAIL;
         }
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_result = result;
-            m_done = true;
-        }
-        m_changed.notify_all();
+        m_result = result;
+        m_queue.Close();
     }
 
     std::unique_ptr<ByteSource> m_input;
@@ -237,14 +207,10 @@ private:
     CLzma2DecMtProps m_props;
     Byte m_prop = 0;
     OutAdapter m_out;
-    std::thread m_thread;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<Byte> m_queue;
-    size_t m_head = 0, m_count = 0;
-    UInt64 m_produced = 0;
-    bool m_done = false, m_abort = false;
-    SRes m_result = SZ_OK;
+    ByteQueue m_queue;
+    UInt64 m_produced = 0;  // written by the decoding thread before it closes the queue
+    SRes m_result = SZ_OK;  // likewise
+    std::thread m_thread;   // last: started when everything it uses exists
 };
 
 // Copy: the packed bytes are the unpacked ones, and must be exactly as many.
