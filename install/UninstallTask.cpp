@@ -7,36 +7,26 @@
 #include "install/UninstallEntry.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
+#include "platform/ScopedWin.h"
+#include "update/GameFolders.h"
 #include "update/Settings.h"
-
-namespace {
-
-// The launcher's own file, in its short form when the system has one.
-bool OwnFileForDeletion(std::wstring& path) {
-    wchar_t own[MAX_PATH] = {};
-    DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return false;
-    wchar_t shortPath[MAX_PATH] = {};
-    DWORD shortLength = GetShortPathNameW(own, shortPath, MAX_PATH);
-    path = (shortLength > 0 && shortLength < MAX_PATH) ? shortPath : own;
-    return true;
-}
-
-}  // namespace
+#include "update/WorkFolder.h"
 
 void DeleteOwnFileAfterExit() {
-    std::wstring ownFile, parameters;
+    wchar_t ownFile[MAX_PATH] = {};
     wchar_t interpreter[MAX_PATH] = {};
-    DWORD interpreterLength = GetEnvironmentVariableW(L"COMSPEC", interpreter, MAX_PATH);
-    if (!OwnFileForDeletion(ownFile) || interpreterLength == 0 || interpreterLength >= MAX_PATH ||
-        !SelfDeletionParameters(ownFile, parameters))
-        return;
+    const DWORD ownLength = GetModuleFileNameW(nullptr, ownFile, MAX_PATH);
+    const DWORD interpreterLength = GetEnvironmentVariableW(L"COMSPEC", interpreter, MAX_PATH);
+    if (ownLength == 0 || ownLength >= MAX_PATH || interpreterLength == 0 || interpreterLength >= MAX_PATH) return;
+    // The path reaches the interpreter through its environment, never through its command line.
+    if (!SetEnvironmentVariableW(SELF_DELETION_VARIABLE, ownFile)) return;
 
     // The launcher, raised above everything, reaches its end before the interpreter, running
     // at idle priority without boost, gets to delete its file.
     SetPriorityClass(GetCurrentProcess(), REALTIME_PRIORITY_CLASS);
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
 
+    const std::wstring parameters = SelfDeletionParameters();
     SHELLEXECUTEINFOW execute = {};
     execute.cbSize = sizeof execute;
     execute.fMask = SEE_MASK_NOCLOSEPROCESS;
@@ -45,27 +35,25 @@ void DeleteOwnFileAfterExit() {
     execute.lpParameters = parameters.c_str();
     execute.nShow = SW_HIDE;
     if (ShellExecuteExW(&execute)) {
-        if (execute.hProcess) {
-            SetPriorityClass(execute.hProcess, IDLE_PRIORITY_CLASS);
-            SetProcessPriorityBoost(execute.hProcess, TRUE);
-            CloseHandle(execute.hProcess);
+        scoped::Handle interpreterProcess(execute.hProcess);
+        if (interpreterProcess.IsValid()) {
+            SetPriorityClass(interpreterProcess.Get(), IDLE_PRIORITY_CLASS);
+            SetProcessPriorityBoost(interpreterProcess.Get(), TRUE);
         }
-        SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW, ownFile.c_str(), nullptr);
+        SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW, ownFile, nullptr);
     } else {
         SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS);
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
     }
 }
 
-bool SelfDeletionParameters(const std::wstring& path, std::wstring& parameters) {
-    // Quoted: a long path with blanks can still only name the launcher's own file.
-    std::wstring text = L"/c del \"" + path + L"\" > nul";
-    if (text.size() + 1 > MAX_PATH) return false;
-    parameters = text;
-    return true;
+std::wstring SelfDeletionParameters() {
+    // Delayed expansion off, so a '!' in the path stays itself; the variable is expanded once,
+    // and the quotes keep '&', '^' and blanks in what it gives as part of the one name.
+    return std::wstring(L"/d /v:off /c del \"%") + SELF_DELETION_VARIABLE + L"%\" > nul";
 }
 
-std::wstring FindInstalledGameDir() {
+std::wstring FindInstallRoot() {
     const std::wstring key = UninstallKeyPath();
     std::wstring location;
     // The machine-wide entry first, then the user's own; both go.
@@ -73,7 +61,7 @@ std::wstring FindInstalledGameDir() {
                        ReadRegistryStringIn(HKEY_CURRENT_USER, key, L"InstallLocation", location);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
     RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
-    return (found ? location : ResolveInstallRoot()) + L"\\game";
+    return found ? location : ResolveInstallRoot();
 }
 
 DWORD WINAPI UninstallThreadProc(LPVOID parameter) {
@@ -96,11 +84,13 @@ void RunUninstall(UninstallTask& task) {
     }
     Sleep(500);
 
-    const std::wstring gameDir = FindInstalledGameDir();
-    DeleteDirectoryTree(gameDir);
-    // What an interrupted update may have left beside the game.
-    DeleteDirectoryTree(gameDir + L".new");
-    DeleteDirectoryTree(gameDir + L".old");
+    const InstallPaths paths = MakeInstallPaths(FindInstallRoot());
+    DeleteDirectoryTree(paths.gameDir);
+    // What an interrupted update may have left beside the game, and the launcher's own working
+    // files; the player's files in the root and in "temp" stay.
+    RemoveStagedGame(paths.stagedGameDir);
+    RemovePreviousGames(paths.gameDir);
+    CleanWorkFolder(paths, false);
     task.progress = 5000;
     Sleep(500);
 

@@ -28,13 +28,15 @@ void RunUninstall(UninstallTask& task);
 // (COMSPEC) at idle priority runs "del", the launcher raised above it. Called by whoever ends the
 // process, right before it does: an interpreter started earlier (say by the worker, a second
 // before the end) can reach its "del" while the file is still the running program, and the file
-// then stays.
+// then stays. The path goes to the interpreter in SELF_DELETION_VARIABLE, so whatever a folder
+// name holds ('%', '^', '&', '!', blanks) the interpreter never expands or splits it.
 void DeleteOwnFileAfterExit();
+inline constexpr wchar_t SELF_DELETION_VARIABLE[] = L"QUENBY_SELF_DELETE";
 
-// The game folder to delete: the registered install location + "\game" (the registry entry is
-// deleted as soon as that was read), or the default install root's when there is no entry.
-std::wstring FindInstalledGameDir();
+// The install root to remove: the registered install location (the registry entry is deleted
+// as soon as that was read), or the default install root when there is no entry.
+std::wstring FindInstallRoot();
 
-// The parameters for the command interpreter that deletes path: "/c del "<path>" > nul". False
-// when they would not fit the 260-unit buffer (the self-deletion is then skipped).
-bool SelfDeletionParameters(const std::wstring& path, std::wstring& parameters);
+// The parameters for the command interpreter: "del" of the file named by SELF_DELETION_VARIABLE,
+// with delayed expansion and AutoRun commands off.
+std::wstring SelfDeletionParameters();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/DurableFile.h"
 #include "platform/ScopedWin.h"
 
 namespace {
@@ -21,6 +22,11 @@ bool JoinInto(wchar_t (&buffer)[MAX_PATH], const std::wstring& a, const wchar_t*
     return true;
 }
 
+// Removes a directory link itself. Some systems report a failure although the link is gone.
+bool RemoveLink(const wchar_t* path) {
+    return RemoveDirectoryW(path) || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
+}
+
 }  // namespace
 
 bool CreateDirectoryTree(const std::wstring& path) {
@@ -34,6 +40,11 @@ bool CreateDirectoryTree(const std::wstring& path) {
 }
 
 bool DeleteDirectoryTree(const std::wstring& directory) {
+    // A link given as the tree itself goes alone: its target is somebody else's folder.
+    const DWORD attributes = GetFileAttributesW(directory.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return RemoveLink(directory.c_str());
+
     wchar_t pattern[MAX_PATH];
     wchar_t prefix[MAX_PATH];
     if (!JoinInto(pattern, directory, L"\\*") || !JoinInto(prefix, directory, L"\\")) return false;
@@ -53,7 +64,7 @@ bool DeleteDirectoryTree(const std::wstring& directory) {
         const bool isLink = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         if (isDirectory && isLink) {
             // A junction or directory link: remove the link, leave its target alone.
-            if (!RemoveDirectoryW(entryPath)) return false;
+            if (!RemoveLink(entryPath)) return false;
         } else if (isDirectory) {
             if (!DeleteDirectoryTree(entryPath)) return false;
         } else {
@@ -67,6 +78,17 @@ bool DeleteDirectoryTree(const std::wstring& directory) {
     // The search must be closed before the directory can go.
     search.Close();
     return RemoveDirectoryW(directory.c_str()) != FALSE;
+}
+
+bool RemoveTreeIfPresent(const std::wstring& directory) {
+    if (GetFileAttributesW(directory.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+    DeleteDirectoryTree(directory);
+    return GetFileAttributesW(directory.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsFolder(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool CanOpenForReading(const std::wstring& path) {
@@ -104,5 +126,5 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
     scoped::Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid() || !WriteAll(file.Get(), bytes.data(), bytes.size())) return false;
-    return CloseHandle(file.Release()) != FALSE;
+    return FlushAndClose(file);
 }

@@ -9,10 +9,17 @@
 bool CreateDirectoryTree(const std::wstring& path);
 
 // Removes a directory with everything below it, depth first, stopping at the first entry that
-// resists. Junctions and directory links are removed themselves, never descended into. Every
+// resists. Junctions and directory links are removed themselves, never descended into, the
+// directory itself included (a link given here goes; its target's files stay). Every
 // path it builds must fit in MAX_PATH units; one that does not ends the deletion with false.
 // True when the directory itself was removed at the end.
 bool DeleteDirectoryTree(const std::wstring& directory);
+
+// Removes a directory tree if there is one; true when nothing is at the path afterwards.
+bool RemoveTreeIfPresent(const std::wstring& directory);
+
+// Whether a directory (or a link to one) is at the path.
+bool IsFolder(const std::wstring& path);
 
 // Whether the file can be opened for reading (shared for reading); the handle is closed at once.
 bool CanOpenForReading(const std::wstring& path);
@@ -25,5 +32,6 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes);
 // writes nothing.
 bool WriteAll(void* file, const void* data, size_t size);
 
-// Creates (or replaces) a file with exactly these bytes. False when it cannot be written whole.
+// Creates (or replaces) a file with exactly these bytes, on the disk (flushed) before it returns.
+// False when it cannot be written whole.
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes);

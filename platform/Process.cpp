@@ -15,7 +15,8 @@ bool IsProcessRunning(const std::wstring& exeFileName, DWORD excludedProcessId) 
     for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
          more = Process32NextW(snapshot.Get(), &entry)) {
         if (entry.th32ProcessID == excludedProcessId) continue;
-        if (exeFileName == entry.szExeFile) return true;
+        // File names are case-insensitive: "vantrel.exe" is the same program.
+        if (CompareStringOrdinal(exeFileName.c_str(), -1, entry.szExeFile, -1, TRUE) == CSTR_EQUAL) return true;
     }
     return false;
 }

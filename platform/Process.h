@@ -5,8 +5,9 @@
 
 #include <string>
 
-// True when a process other than excludedProcessId has exactly this executable file name (a bare
-// name with extension, compared case-sensitively). False also when the process list cannot be read.
+// True when a process other than excludedProcessId has this executable file name (a bare name
+// with extension, compared ignoring case as Windows compares file names). False also when the
+// process list cannot be read.
 bool IsProcessRunning(const std::wstring& exeFileName, DWORD excludedProcessId);
 
 // Ends the process with this exit code. With runDestructors the runtime's exit runs (static

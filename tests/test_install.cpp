@@ -255,16 +255,32 @@ TEST_F(InstallTest, UninstallRefusesWhileTheGameRuns) {
     game.Kill();
 }
 
-TEST(SelfDeletionParameters, QuotedAndNeverOverrun) {
-    std::wstring parameters;
-    ASSERT_TRUE(SelfDeletionParameters(L"C:\\Program Files\\Vantrel\\QuenbySkirmora.exe", parameters));
-    EXPECT_EQ(parameters, L"/c del \"C:\\Program Files\\Vantrel\\QuenbySkirmora.exe\" > nul");
-    const std::wstring fits(259 - 15, L'a');  // "/c del \"" + path + "\" > nul" is 15 units more
-    EXPECT_TRUE(SelfDeletionParameters(fits, parameters));
-    EXPECT_EQ(parameters.size(), 259u);
-    parameters = L"unchanged";
-    EXPECT_FALSE(SelfDeletionParameters(fits + L"a", parameters));
-    EXPECT_EQ(parameters, L"unchanged");
+TEST(SelfDeletionParameters, TheInterpreterDeletesOnlyTheNamedFileWhateverItsFolderHolds) {
+    EXPECT_EQ(SelfDeletionParameters(), L"/d /v:off /c del \"%QUENBY_SELF_DELETE%\" > nul");
+    wchar_t interpreter[MAX_PATH] = {};
+    ASSERT_GT(GetEnvironmentVariableW(L"COMSPEC", interpreter, MAX_PATH), 0u);
+    TempDir dir;
+    // Names the interpreter would expand, split or treat as commands if they reached its command
+    // line; beside each launcher lies a file that must stay.
+    const wchar_t* folders[] = {L"100% sure", L"%PATH%", L"%COMSPEC%x", L"a^b", L"x & del y", L"wow!",
+                                L"!PATH!", L"it's (x)", L"two  blanks"};
+    for (const wchar_t* folder : folders) {
+        SCOPED_TRACE(Narrow(folder));
+        const std::wstring parent = dir / folder;
+        ASSERT_TRUE(CreateDirectoryTree(parent));
+        const std::wstring own = parent + L"\\QuenbySkirmora.exe";
+        WriteFileBytes(own, "launcher");
+        WriteFileBytes(parent + L"\\y", "stays");
+        WriteFileBytes(dir / L"y", "stays");
+        ASSERT_TRUE(SetEnvironmentVariableW(SELF_DELETION_VARIABLE, own.c_str()));
+        ChildProcess run(interpreter, SelfDeletionParameters());
+        ASSERT_TRUE(run.Started());
+        EXPECT_EQ(run.Wait(20000), 0u);
+        EXPECT_FALSE(Exists(own));
+        EXPECT_EQ(ReadFileBytes(parent + L"\\y"), "stays");
+        EXPECT_EQ(ReadFileBytes(dir / L"y"), "stays");
+    }
+    SetEnvironmentVariableW(SELF_DELETION_VARIABLE, nullptr);
 }
 
 TEST_F(InstallTest, StandardUserGetsTheEntryAndShortcutInTheirOwnPlacesAndCanUninstall) {

@@ -18,11 +18,12 @@ struct RunningCopy {
 };
 }  // namespace
 
-TEST(IsProcessRunning, FindsARunningExecutableByExactName) {
+TEST(IsProcessRunning, FindsARunningExecutableByItsWholeNameInAnyCase) {
     RunningCopy copy(L"QtRunningGame.exe");
     ASSERT_TRUE(copy.process->Started());
     EXPECT_TRUE(IsProcessRunning(L"QtRunningGame.exe", 0));
-    EXPECT_FALSE(IsProcessRunning(L"qtrunninggame.exe", 0));   // other letter case
+    EXPECT_TRUE(IsProcessRunning(L"qtrunninggame.exe", 0));    // file names ignore letter case
+    EXPECT_TRUE(IsProcessRunning(L"QTRUNNINGGAME.EXE", 0));
     EXPECT_FALSE(IsProcessRunning(L"QtRunningGame", 0));       // not the whole name
     EXPECT_FALSE(IsProcessRunning(L"QtRunningGame.exe ", 0));
     copy.process->Kill();

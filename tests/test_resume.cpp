@@ -52,19 +52,36 @@ TEST(CanContinue, OnlyThePackageItWasFor) {
     for (const Case& c : refused) EXPECT_FALSE(CanContinue(c.saved, wanted, c.partial)) << c.label;
 }
 
-TEST(JudgeResumeResponse, Table) {
-    struct Case { uint64_t offset; long status; int64_t rangeStart; ResumeAnswer answer; };
+TEST(ChooseValidator, OnlyAStrongETagOrTheDate) {
+    struct Case { const char* label; const char* etag; const char* lastModified; const char* chosen; };
     const Case cases[] = {
-        {0, 200, -1, ResumeAnswer::StartOver},   {500, 206, 500, ResumeAnswer::Append},
-        {500, 200, -1, ResumeAnswer::StartOver}, {500, 206, 0, ResumeAnswer::Refuse},
-        {500, 206, 499, ResumeAnswer::Refuse},   {500, 206, -1, ResumeAnswer::Refuse},
-        {500, 204, -1, ResumeAnswer::Refuse},
+        {"strong ETag", "\"abc\"", "Tue, 01 Dec 2026 10:00:00 GMT", "\"abc\""},
+        {"weak ETag: the date", "W/\"abc\"", "Tue, 01 Dec 2026 10:00:00 GMT", "Tue, 01 Dec 2026 10:00:00 GMT"},
+        {"weak ETag alone: nothing", "W/\"abc\"", "", ""},
+        {"date alone", "", "Tue, 01 Dec 2026 10:00:00 GMT", "Tue, 01 Dec 2026 10:00:00 GMT"},
+        {"neither", "", "", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ChooseValidator(c.etag, c.lastModified), c.chosen) << c.label;
+}
+
+TEST(JudgeResumeResponse, Table) {
+    const std::string saved = "\"v1\"";
+    struct Case { uint64_t offset; long status; int64_t rangeStart; std::string validator; ResumeAnswer answer; };
+    const Case cases[] = {
+        {0, 200, -1, "", ResumeAnswer::StartOver},        {500, 206, 500, saved, ResumeAnswer::Append},
+        {500, 206, 500, "", ResumeAnswer::Append},        // nothing to compare: If-Range decided
+        {500, 200, -1, "\"v2\"", ResumeAnswer::StartOver},
+        {500, 206, 500, "\"v2\"", ResumeAnswer::Refuse},   // a range of another file
+        {500, 206, 0, saved, ResumeAnswer::Refuse},       {500, 206, 499, saved, ResumeAnswer::Refuse},
+        {500, 206, -1, saved, ResumeAnswer::Refuse},      {500, 204, -1, saved, ResumeAnswer::Refuse},
     };
     for (const Case& c : cases) {
         ResponseStart r;
         r.status = c.status;
         r.rangeStart = c.rangeStart;
-        EXPECT_EQ(JudgeResumeResponse(c.offset, r), c.answer) << c.offset << " " << c.status << " " << c.rangeStart;
+        r.validator = c.validator;
+        EXPECT_EQ(JudgeResumeResponse(c.offset, saved, r), c.answer)
+            << c.offset << " " << c.status << " " << c.rangeStart << " " << c.validator;
     }
     EXPECT_EQ(ContentRangeStart("bytes 500-999/1000"), 500);
     EXPECT_EQ(ContentRangeStart("bytes 0-0/1"), 0);

@@ -52,11 +52,11 @@ TEST(SharedText, ReaderOnlyEverSeesWholeStrings) {
         stop = true;
     });
     int reads = 0;
-    while (!stop) {
+    do {  // at least once, even when the writer is done before the first look
         std::wstring seen = text.Get();
         ASSERT_TRUE(seen.empty() || seen == a || seen == b);
         ++reads;
-    }
+    } while (!stop);
     writer.join();
     EXPECT_GT(reads, 0);
 }

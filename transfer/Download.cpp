@@ -118,7 +118,7 @@ size_t DownloadWriteCallback(char* data, size_t size, size_t count, void* target
         if (!t->bodyStarted) {
             t->bodyStarted = true;
             t->response.status = status;
-            t->response.validator = t->etag.empty() ? t->lastModified : t->etag;
+            t->response.validator = ChooseValidator(t->etag, t->lastModified);
             const int64_t continued = t->sink->BeginBody(t->response);
             if (continued < 0) return 0;
             if (t->progress) t->progress->alreadyThere = uint64_t(continued);
@@ -128,6 +128,12 @@ size_t DownloadWriteCallback(char* data, size_t size, size_t count, void* target
     } catch (...) {
         return 0;
     }
+}
+
+std::string ChooseValidator(const std::string& etag, const std::string& lastModified) {
+    // A weak ETag ("W/...") promises only equivalent content, never the same bytes.
+    const bool strong = !etag.empty() && etag.compare(0, 2, "W/") != 0;
+    return strong ? etag : lastModified;
 }
 
 int64_t ContentRangeStart(const std::string& value) {

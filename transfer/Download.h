@@ -19,8 +19,12 @@ struct DownloadProgress {
 struct ResponseStart {
     long status = 0;
     int64_t rangeStart = -1;  // the first byte of "Content-Range: bytes a-b/n", or -1
-    std::string validator;    // the ETag, or else Last-Modified; empty when the server sent none
+    std::string validator;    // ChooseValidator of its ETag and Last-Modified
 };
+
+// What a resumed request may be conditional on (If-Range): a strong ETag, else the Last-Modified
+// date, else nothing (empty: the download cannot be continued and starts over).
+std::string ChooseValidator(const std::string& etag, const std::string& lastModified);
 
 // Where a download's body goes, piece by piece as it arrives.
 class DownloadSink {

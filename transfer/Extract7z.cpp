@@ -15,7 +15,10 @@ extern "C" {
 #include "7zFile.h"
 }
 
+#include "platform/CheckedSum.h"
+#include "platform/DurableFile.h"
 #include "platform/FileSystem.h"
+#include "platform/ScopedWin.h"
 #include "transfer/FolderStream.h"
 
 namespace {
@@ -149,43 +152,65 @@ std::wstring EntryName(const CSzArEx* db, UInt32 index) {
     return name;
 }
 
-bool AllNamesSafe(const CSzArEx* db) {
-    for (UInt32 i = 0; i < db->NumFiles; ++i)
-        if (!IsSafeEntryName(EntryName(db, i))) return false;
-    return true;
-}
-
-// The archive's file stream and database, opened and every entry name checked.
+// The archive's file stream and database, opened and every entry name checked and normalised.
 class OpenedArchive {
 public:
     explicit OpenedArchive(HANDLE file) : m_input(file) {}
-    // 0, or the code the extraction reports (no memory, the decoder's, a name leading outside).
+    // 0, or the code the extraction reports (no memory, the decoder's, a name Windows cannot
+    // hold or that leads outside).
     int Open() {
         if (!m_input.HasBuffer()) return EXTRACT_NO_MEMORY;
         CrcGenerateTable();
         int result = SzArEx_Open(m_database.Get(), m_input.Stream(), &kPlainAlloc, &kPlainAlloc);
-        if (result == 0 && !AllNamesSafe(m_database.Get())) result = EXTRACT_UNSAFE_NAME;
-        return result;
+        if (result != 0) return result;
+        const CSzArEx* db = m_database.Get();
+        try {
+            m_entries.resize(db->NumFiles);
+            for (UInt32 i = 0; i < db->NumFiles; ++i)
+                m_entries[i] = PackageEntry{EntryName(db, i), SzArEx_IsDir(db, i) != 0};
+            if (CheckPackageEntries(m_entries, m_names).problem != NameProblem::None) return EXTRACT_UNSAFE_NAME;
+        } catch (const std::bad_alloc&) {
+            return EXTRACT_NO_MEMORY;
+        }
+        return 0;
     }
     CSzArEx* Database() { return m_database.Get(); }
+    const std::vector<PackageEntry>& Entries() const { return m_entries; }
+    // Entry i's path below the destination, '\'-separated ("" for the folder itself).
+    const std::wstring& Name(UInt32 i) const { return m_names[i]; }
+    const std::vector<std::wstring>& Names() const { return m_names; }
 
 private:
     ArchiveInput m_input;         // closed last: the database is freed first
     ArchiveDatabase m_database;
+    std::vector<PackageEntry> m_entries;
+    std::vector<std::wstring> m_names;
 };
 
-// Creates every folder before a separator of path[from..], storing backslashes in their place.
-void CreateFoldersAlong(std::vector<wchar_t>& path, size_t from, size_t to, bool forwardOnly) {
-    for (size_t k = from; k < to; ++k) {
-        wchar_t c = path[k];
-        if (c == L'/' || (!forwardOnly && c == L'\\')) {
-            path[k] = L'\0';
-            CreateDirectoryW(path.data(), nullptr);
-            path[k] = L'\\';
-        }
-    }
+// Creates every folder of path before its separators from index from on (the destination's own
+// parents too, when from is 0); a folder that exists already is fine.
+void CreateFoldersAlong(const std::wstring& path, size_t from) {
+    for (size_t k = path.find_first_of(L"\\/", from); k != std::wstring::npos; k = path.find_first_of(L"\\/", k + 1))
+        if (k > 0) CreateDirectoryW(path.substr(0, k).c_str(), nullptr);
 }
 
+// Writes the next size bytes of the folder into a new file, which is on the disk (flushed and
+// closed, both checked) before the call returns 0. A file that does not come out whole is
+// deleted.
+int WriteEntryFile(const std::wstring& path, FolderReader& folder, UInt64 size, std::vector<Byte>& piece,
+                   const CSzArEx* db, UInt32 index) {
+    scoped::Handle out(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out.IsValid()) return EXTRACT_OUTPUT_FAILED;
+    UInt32 crc = CRC_INIT_VAL;
+    int result = folder.CopyTo(out.Get(), size, piece, crc);
+    if (result == 0 && !FlushAndClose(out)) result = EXTRACT_OUTPUT_FAILED;
+    out.Reset();
+    if (result == 0 && SzBitWithVals_Check(&db->CRCs, index) && CRC_GET_DIGEST(crc) != db->CRCs.Vals[index])
+        result = SZ_ERROR_CRC;
+    if (result != 0) DeleteFileW(path.c_str());
+    return result;
+}
 
 void StoreProgress(AtomicInt* progress, int32_t value) {
     if (progress) progress->store(value);
@@ -212,7 +237,10 @@ int InspectPackage(const std::wstring& archive, PackageSummary& summary) {
     const CSzArEx* db = opened.Database();
     summary.entries = db->NumFiles;
     for (UInt32 i = 0; i < db->NumFiles; ++i)
-        if (!SzArEx_IsDir(db, i)) summary.unpackedBytes += SzArEx_GetFileSize(db, i);
+        if (!SzArEx_IsDir(db, i) && !AddWithoutOverflow(summary.unpackedBytes, SzArEx_GetFileSize(db, i)))
+            return EXTRACT_SIZE_OVERFLOW;
+    // A package that does not hold the game must never take the installed one's place.
+    if (!HoldsGameAtTop(opened.Entries(), opened.Names())) return EXTRACT_NO_GAME;
     return 0;
 }
 
@@ -230,58 +258,35 @@ int Extract7z(const std::wstring& archive, const std::wstring& destination, Atom
         FolderReader folder(db, file);
         std::vector<Byte> piece;
         if (result == 0 && !EnsureCapacity(piece, kCopyPiece)) result = EXTRACT_NO_MEMORY;
-        std::vector<wchar_t> nameBuffer;
-        std::vector<wchar_t> pathBuffer;
-        const size_t destinationLength = destination.size();
+        if (result == 0) CreateFoldersAlong(destination, 0);
 
         for (UInt32 i = 0; result == 0 && i < db->NumFiles; ++i) {
             StoreProgress(progress, ExtractionProgress(i, db->NumFiles));
-
             const bool isDirectory = SzArEx_IsDir(db, i);
-            const size_t nameUnits = SzArEx_GetFileNameUtf16(db, i, nullptr);
-            if (!EnsureCapacity(nameBuffer, nameUnits)) { result = EXTRACT_NO_MEMORY; break; }
-            SzArEx_GetFileNameUtf16(db, i, reinterpret_cast<UInt16*>(nameBuffer.data()));
-
-            if (!EnsureCapacity(pathBuffer, destinationLength + nameUnits)) {
-                result = EXTRACT_NO_MEMORY;
-                break;
-            }
-            std::copy(destination.begin(), destination.end(), pathBuffer.begin());
-            std::copy(nameBuffer.begin(), nameBuffer.begin() + nameUnits,
-                      pathBuffer.begin() + destinationLength);
-            if (i == 0) CreateFoldersAlong(pathBuffer, 0, destinationLength, false);
-
+            const std::wstring& name = opened.Name(i);
+            if (name.empty()) continue;  // the game folder itself
             // The entry's folder is opened (and the one before it finished) before its file is
             // created, so an undecodable folder creates nothing.
             if (!isDirectory) {
                 result = folder.MoveTo(db->FileToFolder[i]);
                 if (result != 0) break;
             }
-
-            CreateFoldersAlong(pathBuffer, destinationLength, destinationLength + nameUnits, true);
-
-            if (isDirectory) {
-                CreateDirectoryW(pathBuffer.data(), nullptr);
-                continue;
-            }
-
-            HANDLE out = CreateFileW(pathBuffer.data(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (out == INVALID_HANDLE_VALUE) { result = EXTRACT_OUTPUT_FAILED; break; }
-            const bool hasCrc = SzBitWithVals_Check(&db->CRCs, i);
-            UInt32 crc = CRC_INIT_VAL;
-            result = folder.CopyTo(out, SzArEx_GetFileSize(db, i), piece, crc);
-            const bool closed = CloseHandle(out) != FALSE;
-            if (result == 0 && !closed) result = EXTRACT_OUTPUT_FAILED;
-            if (result == 0 && hasCrc && CRC_GET_DIGEST(crc) != db->CRCs.Vals[i]) result = SZ_ERROR_CRC;
-            if (result != 0) {
-                // Nothing of a file that did not come out whole is left looking complete.
-                DeleteFileW(pathBuffer.data());
+            std::wstring path;
+            try {
+                path = destination + name;
+            } catch (const std::bad_alloc&) {
+                result = EXTRACT_NO_MEMORY;
                 break;
             }
-
+            CreateFoldersAlong(path, destination.size());
+            if (isDirectory) {
+                CreateDirectoryW(path.c_str(), nullptr);
+                continue;
+            }
+            result = WriteEntryFile(path, folder, SzArEx_GetFileSize(db, i), piece, db, i);
+            if (result != 0) break;
             if (SzBitWithVals_Check(&db->Attribs, i))
-                SetFileAttributesW(pathBuffer.data(), WindowsAttributesOf(db->Attribs.Vals[i]));
+                SetFileAttributesW(path.c_str(), WindowsAttributesOf(db->Attribs.Vals[i]));
         }
         if (result == 0) result = folder.Finish();
     }

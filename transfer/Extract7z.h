@@ -12,12 +12,16 @@ inline constexpr int EXTRACT_CANNOT_OPEN = 1;
 inline constexpr int EXTRACT_NO_MEMORY = 2;
 inline constexpr int EXTRACT_OUTPUT_FAILED = 11;
 inline constexpr int EXTRACT_UNSAFE_NAME = 16;
+// The package's own preflight (InspectPackage) refuses these too.
+inline constexpr int EXTRACT_NO_GAME = 18;        // no game executable at the package's top
+inline constexpr int EXTRACT_SIZE_OVERFLOW = 19;  // the unpacked sizes add up past 2^64
 
 // Extracts every entry of archive below destination (which ends with a separator), creating the
 // folders the names imply. progress (may be null) goes from 0 to 10000. Returns 0 on success,
 // 1 when the archive cannot be opened, 2 when memory runs out, 11 when an output file cannot be
-// created or written, 16 when an entry name would lead outside the destination (nothing is then
-// written), or the decoder's own result code.
+// created, written or flushed to the disk, 16 when an entry name would lead outside the
+// destination or is one Windows cannot hold (nothing is then written), or the decoder's own
+// result code. Every file written is on the disk (flushed and closed) when it returns 0.
 int Extract7z(const std::wstring& archive, const std::wstring& destination, AtomicInt* progress);
 
 // What a package holds, read without unpacking anything.
@@ -27,7 +31,8 @@ struct PackageSummary {
 };
 // Opens the archive and checks every entry name as Extract7z would. Returns 0 and fills summary,
 // or the code Extract7z would return for the same archive before writing anything (1 cannot
-// open, 16 a name leads outside, 17 not a 7z archive, or the decoder's code for its database).
+// open, 16 a name refused, 17 not a 7z archive, or the decoder's code for its database), or 18
+// when the package holds no game executable at its top, 19 when its sizes overflow.
 int InspectPackage(const std::wstring& archive, PackageSummary& summary);
 
 // The progress stored before entry index of count: floor(index * 10000 / count).

@@ -92,29 +92,19 @@ public:
         size_t want = size_t(std::min<UInt64>(*size, m_left));
         *size = 0;
         while (want > 0) {
-            if (m_pos == m_lim && !m_inputEnded) {
-                size_t got = m_buffer.size();
-                SRes result = m_input->Read(m_buffer.data(), &got);
-                if (result != SZ_OK) return result;
-                m_pos = 0;
-                m_lim = got;
-                m_inputEnded = got == 0;
-            }
+            SRes result = Refill();
+            if (result != SZ_OK) return result;
             SizeT outSize = want, inSize = m_lim - m_pos;
             ELzmaStatus status;
             const ELzmaFinishMode finish = want == m_left ? LZMA_FINISH_END : LZMA_FINISH_ANY;
-            SRes result = LzmaDec_DecodeToBuf(&m_decoder, data + *size, &outSize, m_buffer.data() + m_pos,
-                                              &inSize, finish, &status);
+            result = LzmaDec_DecodeToBuf(&m_decoder, data + *size, &outSize, m_buffer.data() + m_pos, &inSize,
+                                         finish, &status);
             if (result != SZ_OK) return result;
             m_pos += inSize;
             *size += outSize;
             want -= outSize;
             m_left -= outSize;
-            if (m_left == 0) {
-                if (status != LZMA_STATUS_FINISHED_WITH_MARK && status != LZMA_STATUS_MAYBE_FINISHED_WITHOUT_MARK)
-                    return SZ_ERROR_DATA;
-                break;
-            }
+            if (m_left == 0) return ReadEndMark(status);
             if (outSize == 0 && inSize == 0) {
                 // No progress: the input ended, or the stream ended before its size.
                 if (m_inputEnded || status == LZMA_STATUS_FINISHED_WITH_MARK) return SZ_ERROR_DATA;
@@ -125,6 +115,36 @@ public:
     }
 
 private:
+    SRes Refill() {
+        if (m_pos < m_lim || m_inputEnded) return SZ_OK;
+        size_t got = m_buffer.size();
+        SRes result = m_input->Read(m_buffer.data(), &got);
+        if (result != SZ_OK) return result;
+        m_pos = 0;
+        m_lim = got;
+        m_inputEnded = got == 0;
+        return SZ_OK;
+    }
+    // After the last byte the decoder may still have the end marker to read, and its bytes can
+    // lie beyond the input read so far: it is fed until the stream is finished.
+    SRes ReadEndMark(ELzmaStatus status) {
+        while (status == LZMA_STATUS_NEEDS_MORE_INPUT) {
+            SRes result = Refill();
+            if (result != SZ_OK) return result;
+            if (m_pos == m_lim) return SZ_ERROR_DATA;  // the input ended inside the marker
+            Byte none = 0;
+            SizeT outSize = 0, inSize = m_lim - m_pos;
+            result = LzmaDec_DecodeToBuf(&m_decoder, &none, &outSize, m_buffer.data() + m_pos, &inSize,
+                                         LZMA_FINISH_END, &status);
+            if (result != SZ_OK) return result;
+            if (inSize == 0) return SZ_ERROR_DATA;
+            m_pos += inSize;
+        }
+        return status == LZMA_STATUS_FINISHED_WITH_MARK || status == LZMA_STATUS_MAYBE_FINISHED_WITHOUT_MARK
+                   ? SZ_OK
+                   : SZ_ERROR_DATA;
+    }
+
     std::unique_ptr<ByteSource> m_input;
     UInt64 m_left;
     CLzmaDec m_decoder;

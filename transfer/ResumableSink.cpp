@@ -51,8 +51,10 @@ bool CanContinue(const ResumeRecord& saved, const ResumeRecord& wanted, uint64_t
            (!wanted.hasSize || partialSize < wanted.size);
 }
 
-ResumeAnswer JudgeResumeResponse(uint64_t offset, const ResponseStart& response) {
+ResumeAnswer JudgeResumeResponse(uint64_t offset, const std::string& savedValidator, const ResponseStart& response) {
     if (offset == 0 || response.status == 200) return ResumeAnswer::StartOver;
+    // A server that ignored If-Range may send a range of another file: its validator tells.
+    if (!response.validator.empty() && response.validator != savedValidator) return ResumeAnswer::Refuse;
     if (response.status == 206 && response.rangeStart >= 0 && uint64_t(response.rangeStart) == offset)
         return ResumeAnswer::Append;
     return ResumeAnswer::Refuse;
@@ -93,7 +95,7 @@ void ResumableSink::Discard() {
 }
 
 int64_t ResumableSink::BeginBody(const ResponseStart& response) {
-    switch (JudgeResumeResponse(m_offset, response)) {
+    switch (JudgeResumeResponse(m_offset, m_saved.validator, response)) {
     case ResumeAnswer::Append:
         SaveRecord(response.validator.empty() ? m_saved.validator : response.validator);
         return int64_t(m_offset);

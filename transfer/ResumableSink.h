@@ -25,11 +25,11 @@ bool ParseResumeRecord(const std::string& text, ResumeRecord& record);
 bool CanContinue(const ResumeRecord& saved, const ResumeRecord& wanted, uint64_t partialSize);
 
 enum class ResumeAnswer {
-    Append,     // 206 from exactly the offset asked for
+    Append,     // 206 from exactly the offset asked for, of the same file (validator)
     StartOver,  // 200: the whole file again, from its first byte
     Refuse,     // anything else: this answer is not used; a fresh request follows
 };
-ResumeAnswer JudgeResumeResponse(uint64_t offset, const ResponseStart& response);
+ResumeAnswer JudgeResumeResponse(uint64_t offset, const std::string& savedValidator, const ResponseStart& response);
 
 class ResumableSink : public FileSink {
 public:

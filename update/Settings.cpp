@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "platform/FileSystem.h"
+#include "update/GameFolders.h"
 
 std::wstring GetLauncherDir() {
     wchar_t modulePath[MAX_PATH] = {};
@@ -14,10 +15,19 @@ std::wstring GetLauncherDir() {
     return path.substr(0, lastBackslash + 1);
 }
 
+bool HoldsInstalledGame(const std::wstring& folder) {
+    const std::wstring gameDir = folder + L"\\game";
+    if (CanOpenForReading(gameDir + L"\\version.json")) return true;
+    // An update cut short in the middle of its swap leaves the game as a previous game.
+    for (int slot = 0; slot < PREVIOUS_GAME_SLOTS; ++slot)
+        if (CanOpenForReading(PreviousGameDir(gameDir, slot) + L"\\version.json")) return true;
+    return false;
+}
+
 std::wstring ResolveInstallRoot() {
     const std::wstring launcherDir = GetLauncherDir();
-    if (CanOpenForReading(launcherDir + L"game\\version.json"))
-        return launcherDir.empty() ? launcherDir : launcherDir.substr(0, launcherDir.size() - 1);
+    const std::wstring launcherFolder = launcherDir.empty() ? launcherDir : launcherDir.substr(0, launcherDir.size() - 1);
+    if (HoldsInstalledGame(launcherFolder)) return launcherFolder;
 
     std::wstring base;
     PWSTR roaming = nullptr;

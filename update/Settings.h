@@ -12,9 +12,13 @@ inline constexpr wchar_t DEFAULT_VERSION_URL[] =
 // The launcher's folder with a trailing backslash; empty when its path holds no backslash.
 std::wstring GetLauncherDir();
 
-// The launcher's folder (without the backslash) when "game\version.json" lies beside it,
-// otherwise the roaming application-data folder + "\Larkvane\Vantrel".
+// The launcher's folder (without the backslash) when it holds an installed game, otherwise the
+// roaming application-data folder + "\Larkvane\Vantrel".
 std::wstring ResolveInstallRoot();
+
+// Whether folder is an install root: "game\version.json" is there, or a previous game with its
+// manifest ("game.old\version.json"), which an update cut short in its swap leaves.
+bool HoldsInstalledGame(const std::wstring& folder);
 
 // The key's value from section "Vantrel" of setting.ini beside the launcher; the default when
 // the file, the section or the key is missing or the value is empty.

@@ -12,6 +12,7 @@
 #include "update/Manifest.h"
 #include "update/ReleaseSignature.h"
 #include "update/Settings.h"
+#include "update/WorkFolder.h"
 
 bool QueryFreeSpaceOfC(unsigned long long* freeBytes) {
     ULARGE_INTEGER available;
@@ -85,18 +86,8 @@ private:
     // Ends the run with a failure, after the record says how it ended.
     void FailAndClean(int32_t code) {
         Fail(m_task, code);
-        DeleteDirectoryTree(m_paths.stagedGameDir);
-        CleanTemp();
-    }
-    // A partial package that the next run can continue stays, with its record; everything
-    // else in the temp folder goes.
-    void CleanTemp() {
-        if (!CanOpenForReading(m_paths.packageFile + L".resume")) {
-            DeleteDirectoryTree(m_paths.tempDir);
-            return;
-        }
-        DeleteFileW(m_paths.downloadedManifest.c_str());
-        DeleteFileW((m_paths.downloadedManifest + L".sig").c_str());
+        RemoveStagedGame(m_paths.stagedGameDir);
+        CleanWorkFolder(m_paths, true);
     }
     bool FetchManifest(ManifestFields& server);
     bool IsManifestAuthentic(const std::string& narrowManifestUrl);
@@ -126,14 +117,15 @@ void UpdateRun::Run() {
     Stage(LAUNCH_ERR_GAME_RUNNING);
     if (IsProcessRunning(names::kGameExe, 0)) return Fail(m_task, LAUNCH_ERR_GAME_RUNNING);
 
+    // What a run cut short (power loss, a killed process) left beside the game comes first: it
+    // needs no space, and leftovers may be what fills the disk.
+    Stage(LAUNCH_ERR_SWAP);
+    if (!RepairInterruptedUpdate(m_paths.gameDir)) return Fail(m_task, LAUNCH_ERR_SWAP);
+
     Stage(LAUNCH_ERR_DISK_SPACE);
     unsigned long long freeBytes = 0;
     const bool queried = g_freeSpaceQuery.load()(&freeBytes);
     if (IsDiskSpaceTooLow(queried, freeBytes)) return Fail(m_task, LAUNCH_ERR_DISK_SPACE);
-
-    // What a run cut short (power loss, a killed process) left beside the game comes first.
-    Stage(LAUNCH_ERR_SWAP);
-    RepairInterruptedUpdate(m_paths.gameDir, m_paths.stagedGameDir, m_paths.previousGameDir);
 
     Stage(LAUNCH_ERR_VERSION_DOWNLOAD);
     CreateDirectoryTree(m_paths.tempDir);
@@ -144,12 +136,21 @@ void UpdateRun::Run() {
     const bool gameExeExists = CanOpenForReading(m_paths.gameExe);
     if (!IsUpdateNeeded(server.version, installedVersion, gameExeExists)) {
         Succeed(m_task);
-        DeleteDirectoryTree(m_paths.tempDir);
+        CleanWorkFolder(m_paths, false);
+        return;
+    }
+
+    // The new game is unpacked into an empty "game.new": a leftover that resists stops the
+    // update now, before the download, not after it.
+    Stage(LAUNCH_ERR_SWAP);
+    if (!RemoveStagedGame(m_paths.stagedGameDir)) {
+        Fail(m_task, LAUNCH_ERR_SWAP);
+        CleanWorkFolder(m_paths, true);
         return;
     }
 
     if (!FetchPackage(server) || !InstallPackage()) return;
-    DeleteDirectoryTree(m_paths.tempDir);
+    CleanWorkFolder(m_paths, false);
     Succeed(m_task);
 }
 
@@ -257,8 +258,8 @@ bool UpdateRun::InstallPackage() {
         return false;
     }
 
-    // The new game is unpacked beside the old one, which stays whole until the swap.
-    DeleteDirectoryTree(m_paths.stagedGameDir);
+    // The new game is unpacked beside the old one, which stays whole until the swap. Every file
+    // and the manifest copy are on the disk before the first rename.
     CreateDirectoryTree(m_paths.stagedGameDir);
     code = Extract7z(m_paths.packageFile, m_paths.stagedGameDir + L"\\", &m_task.unpackProgress);
     if (code == 0 && !WriteWholeFile(m_paths.stagedGameDir + L"\\version.json", m_manifestBytes))
@@ -275,11 +276,12 @@ bool UpdateRun::InstallPackage() {
         FailAndClean(LAUNCH_ERR_GAME_RUNNING);
         return false;
     }
-    if (!SwapInStagedGame(m_paths.gameDir, m_paths.stagedGameDir, m_paths.previousGameDir)) {
+    if (!SwapInStagedGame(m_paths.gameDir)) {
         FailAndClean(LAUNCH_ERR_SWAP);
         return false;
     }
-    DeleteDirectoryTree(m_paths.previousGameDir);
+    // The renames were written through: only now may the old game go.
+    RemovePreviousGames(m_paths.gameDir);
     return true;
 }
 

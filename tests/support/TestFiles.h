@@ -26,6 +26,10 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);  // empty when missing
 bool Exists(const std::wstring& path);
 bool IsDirectory(const std::wstring& path);
+// Makes link a directory link to target: the system's own call where it works, else (under
+// Wine, whose call makes nothing) a symbolic link on the host, which Wine shows as one. True
+// when a link is there afterwards.
+bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target);
 // Removes a tree regardless of attributes (for clean-up, not under test).
 void ForceRemoveTree(const std::wstring& path);
 

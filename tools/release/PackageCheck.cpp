@@ -2,6 +2,7 @@
 
 #include <codecvt>
 #include <locale>
+#include <vector>
 
 extern "C" {
 #include "7z.h"
@@ -10,6 +11,7 @@ extern "C" {
 #include "7zFile.h"
 }
 
+#include "platform/CheckedSum.h"
 #include "transfer/EntryName.h"
 
 namespace {
@@ -18,20 +20,40 @@ const ISzAlloc kAlloc = {SzAlloc, SzFree};
 const ISzAlloc kTempAlloc = {SzAllocTemp, SzFreeTemp};
 
 std::string Utf8(const std::wstring& text) {
-    std::wstring_convert<std::codecvt_utf8<wchar_t>> convert;
-    return convert.to_bytes(text);
+    try {
+        std::wstring_convert<std::codecvt_utf8<wchar_t>> convert;
+        return convert.to_bytes(text);
+    } catch (const std::exception&) {
+        return "(a name that is not valid UTF-16)";
+    }
 }
 
+// The archive's UTF-16 name as code points, the form the shared rule takes on this system.
 std::wstring EntryName(const CSzArEx* db, UInt32 index) {
     const size_t units = SzArEx_GetFileNameUtf16(db, index, nullptr);
     std::u16string utf16(units, u'\0');
     if (units) SzArEx_GetFileNameUtf16(db, index, reinterpret_cast<UInt16*>(&utf16[0]));
     if (!utf16.empty()) utf16.pop_back();
-    // UTF-16 as the archive stores it, widened code unit by code unit for the shared rule.
-    return std::wstring(utf16.begin(), utf16.end());
+    std::wstring name;
+    for (size_t i = 0; i < utf16.size(); ++i) {
+        const char32_t c = utf16[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
+            name.push_back(wchar_t(0x10000 + ((c - 0xD800) << 10) + (utf16[i + 1] - 0xDC00)));
+            ++i;
+        } else {
+            name.push_back(wchar_t(c));
+        }
+    }
+    return name;
 }
 
 }  // namespace
+
+std::string DescribeNameCheck(const NameCheck& check, const std::vector<PackageEntry>& entries) {
+    std::string text = "entry \"" + Utf8(entries[check.entry].name) + "\" " + DescribeNameProblem(check.problem);
+    if (check.problem == NameProblem::CaseClash) text += " (\"" + Utf8(entries[check.other].name) + "\")";
+    return text;
+}
 
 bool IsLauncherCoder(uint32_t methodId) {
     switch (methodId) {
@@ -71,16 +93,21 @@ PackageReport CheckPackage(const std::string& path) {
         report.ok = true;
         report.entries = db.NumFiles;
         report.folders = db.db.NumFolders;
-        bool hasGame = false;
-        for (UInt32 i = 0; i < db.NumFiles && report.ok; ++i) {
-            const std::wstring name = EntryName(&db, i);
-            if (!IsSafeEntryName(name)) {
-                report.ok = false;
-                report.problem = "entry \"" + Utf8(name) + "\" would lead outside the game folder";
-            }
-            if (!SzArEx_IsDir(&db, i)) report.unpackedBytes += SzArEx_GetFileSize(&db, i);
-            if (name == L"Vantrel.exe" && !SzArEx_IsDir(&db, i)) hasGame = true;
+        std::vector<PackageEntry> entries(db.NumFiles);
+        for (UInt32 i = 0; i < db.NumFiles; ++i) entries[i] = PackageEntry{EntryName(&db, i), SzArEx_IsDir(&db, i) != 0};
+        std::vector<std::wstring> normalized;
+        const NameCheck names = CheckPackageEntries(entries, normalized);
+        if (names.problem != NameProblem::None) {
+            report.ok = false;
+            report.problem = DescribeNameCheck(names, entries);
         }
+        for (UInt32 i = 0; i < db.NumFiles && report.ok; ++i) {
+            if (!SzArEx_IsDir(&db, i) && !AddWithoutOverflow(report.unpackedBytes, SzArEx_GetFileSize(&db, i))) {
+                report.ok = false;
+                report.problem = "the unpacked sizes add up to more than 2^64 bytes";
+            }
+        }
+        const bool hasGame = HoldsGameAtTop(entries, normalized);
         for (UInt32 f = 0; f < db.db.NumFolders && report.ok; ++f) {
             const UInt64 size = SzAr_GetFolderUnpackSize(&db.db, f);
             if (size > report.largestFolder) report.largestFolder = size;

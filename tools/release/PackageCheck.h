@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "transfer/EntryName.h"
 
 struct PackageReport {
     bool ok = false;
@@ -15,6 +18,10 @@ struct PackageReport {
 };
 
 PackageReport CheckPackage(const std::string& path);
+
+// The publisher's message for a refused name: the entry, what is wrong, and the entry it clashes
+// with.
+std::string DescribeNameCheck(const NameCheck& check, const std::vector<PackageEntry>& entries);
 
 // Whether the launcher's decoder takes a coder: Copy, LZMA, LZMA2, the filters Delta, BCJ, PPC,
 // IA64, ARM, ARMT, SPARC, and BCJ2.

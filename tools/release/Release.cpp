@@ -11,6 +11,7 @@
 #include <json/writer.h>
 #include <sodium.h>
 
+#include <algorithm>
 #include <codecvt>
 #include <cstdio>
 #include <fstream>
@@ -100,7 +101,10 @@ bool IsFolderEmptyOrMissing(const std::string& path) {
     return entries == 0;
 }
 
-std::string WalkFolder(const std::string& root, const std::string& relative) {
+// Every entry below root as a package would carry it ("data/level.pak"), in path order; the
+// first thing that cannot be packed at all ends the walk with a message.
+std::string WalkFolder(const std::string& root, const std::string& relative, std::vector<PackageEntry>& entries,
+                       std::vector<std::string>& paths) {
     const std::string folder = relative.empty() ? root : root + "/" + relative;
     DIR* dir = opendir(folder.c_str());
     if (!dir) return folder + ": cannot be read";
@@ -110,6 +114,7 @@ std::string WalkFolder(const std::string& root, const std::string& relative) {
         if (name != "." && name != "..") names.push_back(name);
     }
     closedir(dir);
+    std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
         const std::string entry = relative.empty() ? name : relative + "/" + name;
         std::wstring wide;
@@ -118,16 +123,15 @@ std::string WalkFolder(const std::string& root, const std::string& relative) {
         } catch (const std::exception&) {
             return root + "/" + entry + ": the name is not UTF-8, which Windows cannot show";
         }
-        if (!IsSafeEntryName(wide))
-            return root + "/" + entry + ": the launcher refuses this name (it would lead outside the "
-                                        "game folder, or names a device)";
         struct stat info;
         if (lstat((root + "/" + entry).c_str(), &info) != 0) return root + "/" + entry + ": cannot be read";
-        if (S_ISDIR(info.st_mode)) {
-            std::string problem = WalkFolder(root, entry);
-            if (!problem.empty()) return problem;
-        } else if (!S_ISREG(info.st_mode)) {
+        if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode))
             return root + "/" + entry + ": only files and folders can be packed (a link or device is not)";
+        entries.push_back(PackageEntry{wide, S_ISDIR(info.st_mode)});
+        paths.push_back(root + "/" + entry);
+        if (S_ISDIR(info.st_mode)) {
+            std::string problem = WalkFolder(root, entry, entries, paths);
+            if (!problem.empty()) return problem;
         }
     }
     return "";
@@ -189,7 +193,17 @@ std::string CheckGameFolder(const std::string& folder) {
     const std::string game = folder + "/Vantrel.exe";
     if (lstat(game.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return game + ": missing; the launcher starts this file";
-    return WalkFolder(folder, "");
+    std::vector<PackageEntry> entries;
+    std::vector<std::string> paths;
+    std::string problem = WalkFolder(folder, "", entries, paths);
+    if (!problem.empty()) return problem;
+    // The launcher's own rule, so nothing is packed that a player's launcher would refuse.
+    std::vector<std::wstring> normalized;
+    const NameCheck names = CheckPackageEntries(entries, normalized);
+    if (names.problem == NameProblem::None) return "";
+    problem = paths[names.entry] + ": the launcher refuses this name: it " + DescribeNameProblem(names.problem);
+    if (names.problem == NameProblem::CaseClash) problem += " (" + paths[names.other] + ")";
+    return problem;
 }
 
 std::string MakeRelease(const ReleaseRequest& r) {
