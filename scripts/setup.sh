@@ -12,7 +12,7 @@ packages=(
   mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
   cmake ninja-build make dpkg-dev
   wine wine64 xvfb x11-utils
-  7zip googletest
+  7zip p7zip-full libarchive-tools googletest
   python3 python3-pil imagemagick fonts-wqy-microhei fonts-dejavu-core
   autoconf automake libtool g++ pkg-config libsodium-dev libjsoncpp-dev libgtest-dev
   tinyproxy

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <vector>
 
+#include "platform/CheckedSum.h"
+#include "tests/support/DurabilityProbe.h"
 #include "tests/support/Shell.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TreeCompare.h"
@@ -151,21 +155,178 @@ TEST(Extract7z, NamesLeadingOutsideAreRefusedBeforeAnythingIsWritten) {
     }
 }
 
-TEST(IsSafeEntryName, Table) {
-    struct Case { const wchar_t* name; bool safe; };
+TEST(NormalizeEntryName, Table) {
+    using P = NameProblem;
+    struct Case { const wchar_t* name; P problem; const wchar_t* normalized; };
     const Case cases[] = {
-        {L"Vantrel.exe", true},        {L"data/levels/a.map", true}, {L"a\\b.txt", true},
-        {L"..data/x", true},           {L"x..", true},               {L"console.txt", true},
-        {L"COM0", true},               {L"LPT10.txt", true},         {L"a//b", true},
-        {L"../x", false},              {L"a/../../x", false},        {L"a\\..\\x", false},
-        {L"..", false},                {L"/x", false},               {L"\\x", false},
-        {L"C:x", false},               {L"C:\\x", false},            {L"\\\\h\\s\\x", false},
-        {L"f.txt:ads", false},         {L"CON", false},              {L"con.txt", false},
-        {L"dir/Nul", false},           {L"aux .log", false},         {L"COM9.x", false},
-        {L"lpt1", false},              {L"prn.a.b", false},          {L"a/./b", false},
-        {L"a/.../b", false},           {L"a/.. /b", false},
+        {L"Vantrel.exe", P::None, L"Vantrel.exe"},      {L"data/levels/a.map", P::None, L"data\\levels\\a.map"},
+        {L"a\\b.txt", P::None, L"a\\b.txt"},           {L"..data/x", P::None, L"..data\\x"},
+        {L"x..y", P::None, L"x..y"},                   {L"console.txt", P::None, L"console.txt"},
+        {L"COM0", P::None, L"COM0"},                   {L"LPT10.txt", P::None, L"LPT10.txt"},
+        {L"a//b", P::None, L"a\\b"},                    {L" lead", P::None, L" lead"},
+        // "." means the same as nothing: what other 7z writers store.
+        {L"./data/a.pak", P::None, L"data\\a.pak"},     {L"a/./b", P::None, L"a\\b"},
+        {L".", P::None, L""},                          {L"./", P::None, L""},
+        {L"../x", P::LeadsOutside, L""},               {L"a/../../x", P::LeadsOutside, L""},
+        {L"a\\..\\x", P::LeadsOutside, L""},           {L"..", P::LeadsOutside, L""},
+        {L"/x", P::LeadsOutside, L""},                 {L"\\x", P::LeadsOutside, L""},
+        {L"C:x", P::LeadsOutside, L""},                {L"C:\\x", P::LeadsOutside, L""},
+        {L"\\\\h\\s\\x", P::LeadsOutside, L""},          {L"a/.../b", P::LeadsOutside, L""},
+        {L"a/.. /b", P::LeadsOutside, L""},
+        {L"f.txt:ads", P::ReservedCharacter, L""},     {L"a<b", P::ReservedCharacter, L""},
+        {L"a>b", P::ReservedCharacter, L""},           {L"a\"b", P::ReservedCharacter, L""},
+        {L"d/a|b", P::ReservedCharacter, L""},         {L"a?b", P::ReservedCharacter, L""},
+        {L"a*b", P::ReservedCharacter, L""},           {L"a\x01b", P::ReservedCharacter, L""},
+        {L"tab\there", P::ReservedCharacter, L""},
+        {L"data./a.pak", P::TrailingDotOrSpace, L""},  {L"a.pak ", P::TrailingDotOrSpace, L""},
+        {L"CON", P::DeviceName, L""},                  {L"con.txt", P::DeviceName, L""},
+        {L"dir/Nul", P::DeviceName, L""},              {L"aux .log", P::DeviceName, L""},
+        {L"COM9.x", P::DeviceName, L""},               {L"lpt1", P::DeviceName, L""},
+        {L"prn.a.b", P::DeviceName, L""},              {L"con.tar.gz", P::DeviceName, L""},
+        {L"COM\u00B9", P::DeviceName, L""},            {L"com\u00B2.log", P::DeviceName, L""},
+        {L"LPT\u00B3", P::DeviceName, L""},            {L"a/lpt\u00B9.txt", P::DeviceName, L""},
+        {L"COM\u2074", P::None, L"COM\u2074"},          // superscript four names no port
     };
-    for (const Case& c : cases) EXPECT_EQ(IsSafeEntryName(c.name), c.safe) << Narrow(c.name);
+    for (const Case& c : cases) {
+        std::wstring normalized = L"unchanged";
+        EXPECT_EQ(NormalizeEntryName(c.name, normalized), c.problem) << Narrow(c.name);
+        EXPECT_EQ(normalized, c.normalized) << Narrow(c.name);
+        EXPECT_EQ(IsSafeEntryName(c.name), c.problem == P::None) << Narrow(c.name);
+    }
+    // The longest path the launcher can write below its default root, and one unit more.
+    std::wstring longest;
+    while (longest.size() + 2 <= MAX_ENTRY_PATH_UNITS) longest += L"d/";
+    longest.resize(MAX_ENTRY_PATH_UNITS, L'x');
+    std::wstring normalized;
+    EXPECT_EQ(NormalizeEntryName(longest, normalized), NameProblem::None);
+    EXPECT_EQ(NormalizeEntryName(longest + L"x", normalized), NameProblem::TooLong);
+    EXPECT_EQ(NormalizeEntryName(L"./" + longest, normalized), NameProblem::None);  // "./" takes no room
+}
+
+TEST(CheckPackageEntries, RulesBetweenEntries) {
+    using P = NameProblem;
+    struct Case {
+        const char* label;
+        std::vector<PackageEntry> entries;
+        P problem;
+        size_t entry, other;
+    };
+    const Case cases[] = {
+        {"a game with folders", {{L"Vantrel.exe", false}, {L"data", true}, {L"data/a.pak", false}}, P::None, 0, 0},
+        {"folder entries after their files, as libarchive writes them",
+         {{L"./data/a.pak", false}, {L"./data", true}, {L".", true}}, P::None, 0, 0},
+        {"two files equal ignoring case", {{L"data/a.pak", false}, {L"DATA/A.PAK", false}}, P::CaseClash, 1, 0},
+        {"Latin letters beyond ASCII", {{L"\u00E9t\u00E9.txt", false}, {L"\u00C9T\u00C9.TXT", false}}, P::CaseClash, 1, 0},
+        {"Cyrillic", {{L"\u0434\u0430.txt", false}, {L"\u0414\u0410.txt", false}}, P::CaseClash, 1, 0},
+        {"a file where a folder is needed", {{L"Data", false}, {L"data/a.pak", false}}, P::CaseClash, 1, 0},
+        {"a folder needed where a later file is", {{L"data/a.pak", false}, {L"DATA", false}}, P::CaseClash, 1, 0},
+        {"a folder beside a file of its name", {{L"x", false}, {L"X", true}}, P::CaseClash, 1, 0},
+        {"the same folder twice", {{L"data", true}, {L"./Data", true}}, P::CaseClash, 1, 0},
+        {"the same path through \".\"", {{L"a.pak", false}, {L"./a.pak", false}}, P::CaseClash, 1, 0},
+        {"the launcher's manifest", {{L"Vantrel.exe", false}, {L"./Version.JSON", false}}, P::LauncherFile, 1, 0},
+        {"a manifest deeper down is the game's own", {{L"data/version.json", false}}, P::None, 0, 0},
+        {"a file named \".\"", {{L"./", false}}, P::LeadsOutside, 0, 0},
+        {"the first bad name wins", {{L"ok", false}, {L"ab:c", false}, {L"../x", false}}, P::ReservedCharacter, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::vector<std::wstring> normalized;
+        const NameCheck check = CheckPackageEntries(c.entries, normalized);
+        EXPECT_EQ(check.problem, c.problem);
+        if (c.problem == P::None) continue;
+        EXPECT_EQ(check.entry, c.entry);
+        if (c.problem == P::CaseClash) {
+            EXPECT_EQ(check.other, c.other);
+        }
+    }
+}
+
+TEST(HoldsGameAtTop, OnlyAFileAtTheTopInAnyCase) {
+    struct Case { const char* label; std::vector<PackageEntry> entries; bool holds; };
+    const Case cases[] = {
+        {"at the top", {{L"data/a.pak", false}, {L"Vantrel.exe", false}}, true},
+        {"through \"./\"", {{L"./Vantrel.exe", false}}, true},
+        {"in another case", {{L"vantrel.EXE", false}}, true},
+        {"one folder too deep", {{L"Vantrel/Vantrel.exe", false}}, false},
+        {"a folder of that name", {{L"Vantrel.exe", true}}, false},
+        {"nothing", {}, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::wstring> normalized;
+        ASSERT_EQ(CheckPackageEntries(c.entries, normalized).problem, NameProblem::None) << c.label;
+        EXPECT_EQ(HoldsGameAtTop(c.entries, normalized), c.holds) << c.label;
+    }
+}
+
+TEST(AddWithoutOverflow, RefusesASumPast64Bits) {
+    uint64_t total = 0;
+    EXPECT_TRUE(AddWithoutOverflow(total, 5ull << 32));  // past 4 GiB is fine
+    EXPECT_TRUE(AddWithoutOverflow(total, UINT64_MAX - (5ull << 32)));
+    EXPECT_EQ(total, UINT64_MAX);
+    EXPECT_FALSE(AddWithoutOverflow(total, 1));
+    EXPECT_EQ(total, UINT64_MAX);  // unchanged
+    total = 1ull << 63;
+    EXPECT_FALSE(AddWithoutOverflow(total, 1ull << 63));
+}
+
+TEST(Extract7z, PackagesFromOtherWritersInstall) {
+    const auto expected = ListTree(Fixture(L"tree"));
+    for (const wchar_t* writer : {L"writer-bsdtar.7z", L"writer-p7zip.7z"}) {
+        SCOPED_TRACE(Narrow(writer));
+        Extraction x(writer);
+        EXPECT_EQ(x.result, 0);
+        EXPECT_TRUE(ListTree(x.destination) == expected);
+        EXPECT_TRUE(IsDirectory(x.destination + L"\\empty-dir"));
+    }
+}
+
+TEST(Extract7z, LzmaEndMarkersBeyondTheInputBuffer) {
+    Extraction x(L"lzma-eos-boundary.7z");
+    EXPECT_EQ(x.result, 0);
+    EXPECT_TRUE(ListTree(x.destination) == ListTree(Fixture(L"lzma-eos-boundary-tree")));
+}
+
+TEST(Extract7z, NamesWindowsCannotHoldAreRefusedBeforeAnythingIsWritten) {
+    for (const wchar_t* label : {L"less", L"greater", L"colon", L"quote", L"pipe", L"question", L"star",
+                                 L"control", L"trailing-dot", L"trailing-space", L"device-extensions",
+                                 L"device-superscript", L"device-lpt-superscript", L"case-clash",
+                                 L"file-beside-folder", L"too-long", L"launcher-file", L"launcher-file-upper"}) {
+        SCOPED_TRACE(Narrow(label));
+        Extraction x(std::wstring(L"badname-") + label + L".7z", L"root\\game");
+        EXPECT_EQ(x.result, 16);
+        EXPECT_FALSE(Exists(x.dir / L"root"));
+        PackageSummary summary;
+        EXPECT_EQ(InspectPackage(Fixture(std::wstring(L"badname-") + label + L".7z"), summary), 16);
+    }
+}
+
+TEST(InspectPackage, SumsSizesAndWantsTheGameAtTheTop) {
+    PackageSummary summary;
+    EXPECT_EQ(InspectPackage(Fixture(L"game-v1.7z"), summary), 0);
+    EXPECT_EQ(summary.unpackedBytes, 27u + 9u + 9u);
+    EXPECT_EQ(InspectPackage(Fixture(L"game-one-folder-deep.7z"), summary), EXTRACT_NO_GAME);
+    EXPECT_EQ(InspectPackage(Fixture(L"method-LZMA2.7z"), summary), EXTRACT_NO_GAME);
+}
+
+TEST(Extract7z, EveryFileIsOnTheDiskBeforeItReturns) {
+    TempDir dir;
+    const std::wstring destination = dir / L"game";
+    {
+        DurabilityProbe probe;
+        ASSERT_EQ(Extract7z(Fixture(L"method-LZMA2.7z"), destination + L"\\", nullptr), 0);
+        const auto flushed = probe.Flushed();
+        for (const auto& file : ListTree(destination)) {
+            if (IsDirectory(destination + L"\\" + file.first)) continue;
+            const std::wstring path = FinalPathOf(destination + L"\\" + file.first);
+            EXPECT_NE(std::find(flushed.begin(), flushed.end(), path), flushed.end()) << Narrow(file.first);
+        }
+    }
+    // A flush the disk refuses fails the extraction, and that file is not left looking whole.
+    ForceRemoveTree(destination);
+    DurabilityProbe probe;
+    probe.failFlush = [](const std::wstring& path) { return path.find(L"random.bin") != std::wstring::npos; };
+    EXPECT_EQ(Extract7z(Fixture(L"method-LZMA2.7z"), destination + L"\\", nullptr), EXTRACT_OUTPUT_FAILED);
+    EXPECT_FALSE(Exists(destination + L"\\data\\random.bin"));
 }
 
 TEST(WindowsAttributesOf, PosixModeBitsAreDropped) {

@@ -258,7 +258,7 @@ int Extract7z(const std::wstring& archive, const std::wstring& destination, Atom
         FolderReader folder(db, file);
         std::vector<Byte> piece;
         if (result == 0 && !EnsureCapacity(piece, kCopyPiece)) result = EXTRACT_NO_MEMORY;
-        if (result == 0) CreateFoldersAlong(destination, 0);
+        bool destinationMade = false;  // an archive with nothing to write creates nothing
 
         for (UInt32 i = 0; result == 0 && i < db->NumFiles; ++i) {
             StoreProgress(progress, ExtractionProgress(i, db->NumFiles));
@@ -277,6 +277,10 @@ int Extract7z(const std::wstring& archive, const std::wstring& destination, Atom
             } catch (const std::bad_alloc&) {
                 result = EXTRACT_NO_MEMORY;
                 break;
+            }
+            if (!destinationMade) {
+                CreateFoldersAlong(destination, 0);
+                destinationMade = true;
             }
             CreateFoldersAlong(path, destination.size());
             if (isDirectory) {
