@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cwctype>
+#include <vector>
 #include <map>
 #include <sstream>
 
+#include "platform/FileSystem.h"
+#include "tests/support/DurabilityProbe.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/Shell.h"
 #include "tests/support/TestFiles.h"
@@ -283,4 +288,106 @@ TEST(QueryFreeSpaceOfC, ReadsTheBytesAvailableToTheCaller) {
     if (totalFree.QuadPart - available.QuadPart > 2 * uint64_t(slack)) {
         EXPECT_GT(std::llabs((long long)read - (long long)totalFree.QuadPart), slack);
     }
+}
+
+namespace {
+std::wstring Lower(std::wstring text) {
+    for (wchar_t& c : text) c = wchar_t(towlower(c));
+    return text;
+}
+std::vector<std::wstring> Split(const std::wstring& text) {
+    std::vector<std::wstring> parts;
+    std::wistringstream in(text);
+    for (std::wstring part; std::getline(in, part, L'|');)
+        if (!part.empty()) parts.push_back(part);
+    return parts;
+}
+}  // namespace
+
+TEST_F(UpdateWorkerTest, TheNewGameIsOnTheDiskBeforeTheSwapAndTheRenamesAreWrittenThrough) {
+    Install(L"game1", 1);
+    ServeManifest(2);
+    ServePackage(L"game-v2.7z");
+    const std::wstring stagedPrefix = FinalPathOf(root) + L"\\game.new\\";
+    auto r = Run(L"--watch-durability");
+    ASSERT_EQ(r[L"result"], L"0");
+    const auto flushed = Split(r[L"flushed"]);
+    for (const auto& file : ListTree(game)) {
+        if (IsDirectory(game + L"\\" + file.first)) continue;
+        const std::wstring staged = stagedPrefix + Lower(file.first);
+        EXPECT_NE(std::find(flushed.begin(), flushed.end(), staged), flushed.end()) << Narrow(file.first);
+    }
+    const auto moves = Split(r[L"moves"]);
+    ASSERT_EQ(moves.size(), 2u) << Narrow(r[L"moves"]);
+    EXPECT_EQ(moves[0], game + L">" + root + L"\\game.old>8");  // MOVEFILE_WRITE_THROUGH
+    EXPECT_EQ(moves[1], root + L"\\game.new>" + game + L">8");
+}
+
+TEST_F(UpdateWorkerTest, AFlushTheDiskRefusesKeepsTheInstalledGame) {
+    Install(L"game1", 1);
+    const auto before = ListTree(game);
+    ServeManifest(2);
+    ServePackage(L"game-v2.7z");
+    for (const wchar_t* file : {L"shared.dat", L"game.new\\version.json"}) {
+        SCOPED_TRACE(Narrow(file));
+        auto r = Run(std::wstring(L"--fail-flush=") + file);
+        EXPECT_EQ(r[L"result"], L"-10002");
+        EXPECT_EQ(r[L"unpackError"], L"11");
+        EXPECT_TRUE(ListTree(game) == before);
+        EXPECT_FALSE(Exists(root + L"\\game.new"));
+    }
+}
+
+TEST_F(UpdateWorkerTest, ALeftoverNewGameThatCannotGoStopsTheUpdateBeforeTheDownload) {
+    Install(L"game1", 1);
+    const auto before = ListTree(game);
+    CreateDirectoryTree(root + L"\\game.new\\data");
+    WriteFileBytes(root + L"\\game.new\\data\\held.pak", "half");
+    // Another program holds a file of it without sharing its deletion.
+    HANDLE held = CreateFileW((root + L"\\game.new\\data\\held.pak").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ServeManifest(2);
+    ServePackage(L"game-v2.7z");
+    auto r = Run();
+    CloseHandle(held);
+    EXPECT_EQ(r[L"result"], L"-10007");
+    EXPECT_EQ(server.Requests("/package.7z"), 1);  // the first install's only
+    EXPECT_TRUE(ListTree(game) == before);
+    // Once nothing holds it, the next run goes through.
+    EXPECT_EQ(Run()[L"result"], L"0");
+    EXPECT_EQ(ReadFileBytes(game + L"\\data\\new-level.map"), "new level");
+    EXPECT_FALSE(Exists(root + L"\\game.new"));
+}
+
+TEST_F(UpdateWorkerTest, APreviousGameThatCannotBeDeletedNeverBlocksLaterUpdates) {
+    Install(L"game1", 1);
+    // A previous game that resisted its deletion: a file in it is held.
+    CreateDirectoryTree(root + L"\\game.old");
+    WriteFileBytes(root + L"\\game.old\\crash.dmp", "held by a crash reporter");
+    HANDLE held = CreateFileW((root + L"\\game.old\\crash.dmp").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    auto r = RunUpdateWith(2, L"game2");
+    EXPECT_EQ(r[L"result"], L"0");
+    auto expected = GameTree(L"game2");
+    expected[L"version.json"] = Manifest(2, server.Url("/package.7z"));
+    EXPECT_TRUE(ListTree(game) == expected);
+    EXPECT_TRUE(Exists(root + L"\\game.old\\crash.dmp"));  // still held
+    EXPECT_FALSE(Exists(root + L"\\game.old.1"));            // where version 1 went for the swap
+    CloseHandle(held);
+    // The next run takes the leftover away.
+    EXPECT_EQ(Run()[L"result"], L"0");
+    EXPECT_FALSE(Exists(root + L"\\game.old"));
+}
+
+TEST_F(UpdateWorkerTest, TheRepairComesBeforeTheFreeSpaceGate) {
+    // Power was lost between the two renames; the disk is nearly full.
+    Install(L"game1", 1);
+    const auto before = ListTree(game);
+    ASSERT_TRUE(MoveFileW(game.c_str(), (root + L"\\game.old").c_str()));
+    auto r = Run(L"--free-bytes=1000");
+    EXPECT_EQ(r[L"result"], L"-10005");
+    EXPECT_TRUE(ListTree(game) == before);
+    EXPECT_FALSE(Exists(root + L"\\game.old"));
 }

@@ -2,12 +2,20 @@
 // install root are found as the launcher finds them), watches the record every 30 ms the way the
 // launcher window does, and writes what it saw.
 //   update_runner.exe OUTFILE [--free-bytes=N | --free-query-fails | --free-query-throws]
+//                     [--watch-durability] [--fail-flush=TEXT] [--fail-move-to=TEXT]
+// --watch-durability reports the files flushed and the renames made (flags in hexadecimal);
+// --fail-flush / --fail-move-to make the flush of a file, or a rename to a path, whose lower-case
+// path contains TEXT fail.
 // Output: UTF-8 "key=value" lines.
 #include <windows.h>
 
 #include <stdexcept>
 #include <string>
 
+#include <cwctype>
+#include <memory>
+
+#include "tests/support/DurabilityProbe.h"
 #include "tests/support/TestFiles.h"
 #include "update/UpdateWorker.h"
 
@@ -23,8 +31,27 @@ bool ThrowingFreeSpace(unsigned long long*) { throw std::runtime_error("a fault 
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
+    std::unique_ptr<testing_support::DurabilityProbe> probe;
+    auto watch = [&] {
+        if (!probe) probe.reset(new testing_support::DurabilityProbe);
+    };
     for (int i = 2; i < argc; ++i) {
         std::wstring arg = argv[i];
+        if (arg == L"--watch-durability") watch();
+        if (arg.rfind(L"--fail-flush=", 0) == 0) {
+            watch();
+            const std::wstring text = arg.substr(13);
+            probe->failFlush = [text](const std::wstring& path) { return path.find(text) != std::wstring::npos; };
+        }
+        if (arg.rfind(L"--fail-move-to=", 0) == 0) {
+            watch();
+            const std::wstring text = arg.substr(15);
+            probe->failMove = [text](const std::wstring&, const std::wstring& to) {
+                std::wstring lower = to;
+                for (wchar_t& c : lower) c = wchar_t(towlower(c));
+                return lower.find(text) != std::wstring::npos;
+            };
+        }
         if (arg.rfind(L"--free-bytes=", 0) == 0) {
             g_freeBytes = wcstoull(arg.c_str() + 13, nullptr, 10);
             SetFreeSpaceQueryForTesting(FixedFreeSpace);
@@ -78,6 +105,17 @@ int wmain(int argc, wchar_t** argv) {
     put(L"statuses", statuses);
     put(L"timeline", timeline + L"|" + std::to_wstring(GetTickCount64() - started));
     put(L"elapsedMs", std::to_wstring(GetTickCount64() - started));  // the worker's run, start to finish
+    if (probe) {
+        std::wstring flushed, moves;
+        for (const std::wstring& path : probe->Flushed()) flushed += path + L"|";
+        for (const auto& move : probe->Moves()) {
+            wchar_t flags[16];
+            swprintf(flags, 16, L"%lx", move.flags);
+            moves += move.from + L">" + move.to + L">" + flags + L"|";
+        }
+        put(L"flushed", flushed);
+        put(L"moves", moves);
+    }
     ReleaseTaskRecord(task);
     return testing_support::WriteFileBytes(argv[1], testing_support::Narrow(out)) ? 0 : 1;
 }
