@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -67,7 +69,8 @@ TEST_F(SafeUpdateTest, EveryFailedUpdateLeavesTheInstalledGameAsItWas) {
     const std::string url = server.Url("/package.7z");
     server.RouteBody("/page.7z", "<html><body>Please sign in to the Wi-Fi</body></html>");
     server.RouteBody("/unsafe.7z", ReadFileBytes(ProgramDir() + L"fixtures\\unsafe-parent-slash.7z"));
-    server.RouteBody("/damaged.7z", ReadFileBytes(ProgramDir() + L"fixtures\\damaged-fifth.7z"));
+    server.RouteBody("/damaged.7z", ReadFileBytes(E2e(L"game-damaged.7z")));
+    server.RouteBody("/deep.7z", ReadFileBytes(E2e(L"game-one-folder-deep.7z")));
     server.Route("/endless.7z", [this](SOCKET client) {
         // No length, and no end until the client hangs up.
         HttpServer::Send(client, HttpServer::Head(200, ""));
@@ -95,6 +98,8 @@ TEST_F(SafeUpdateTest, EveryFailedUpdateLeavesTheInstalledGameAsItWas) {
          L"解压文件失败，错误码(16)，请重新尝试。谢谢！"},
         {"a damaged block", ManifestWith(2, server.Url("/damaged.7z"), ""),
          L"解压文件失败，错误码(3)，请重新尝试。谢谢！"},
+        {"the game one folder too deep", ManifestWith(2, server.Url("/deep.7z"), ""),
+         L"解压文件失败，错误码(18)，请重新尝试。谢谢！"},
         {"manifest of 2 MiB",
          ManifestWith(2, url, ", \"Padding\": \"" + std::string(2 * 1024 * 1024, ' ') + "\""),
          kBadManifest},
@@ -336,4 +341,151 @@ TEST_F(SafeUpdateTest, AResumeTheServerWillNotContinueStartsOverAndABadOneIsNeve
     ExpectFailureKeepsTheGame(kPackageFailure + Widen(url));
     EXPECT_FALSE(Exists(partial));
     EXPECT_FALSE(Exists(partial + L".resume"));
+}
+
+TEST_F(SafeUpdateTest, UnsignedPackagesWithNamesWindowsCannotHoldAreRefused) {
+    InstallVersionOne(Game());
+    for (const wchar_t* label : {L"colon", L"star", L"trailing-dot", L"trailing-space", L"device-extensions",
+                                 L"device-superscript", L"case-clash", L"file-beside-folder", L"too-long",
+                                 L"launcher-file"}) {
+        SCOPED_TRACE(Narrow(label));
+        server.RouteBody("/bad.7z", ReadFileBytes(ProgramDir() + L"fixtures\\badname-" + label + L".7z"));
+        ServeManifest(ManifestWith(2, server.Url("/bad.7z"), ""));
+        ExpectFailureKeepsTheGame(L"解压文件失败，错误码(16)，请重新尝试。谢谢！");
+    }
+}
+
+TEST_F(SafeUpdateTest, PackagesOfOtherWritersAndLzmaEndMarkersInstallWhole) {
+    struct Case { const char* label; const wchar_t* package; const wchar_t* tree; };
+    for (const Case& c : {Case{"end markers past the input buffer", L"game-eos-package.7z", L"game-eos-tree"},
+                          Case{"libarchive's writer", L"game-bsdtar-package.7z", L"game-tree"}}) {
+        SCOPED_TRACE(c.label);
+        ForceRemoveTree(root);
+        server.RouteBody("/other.7z", ReadFileBytes(E2e(c.package)));
+        const std::string manifest = ManifestWith(1, server.Url("/other.7z"), "");
+        ServeManifest(manifest);
+        ChildProcess run(launcher, L"");
+        ASSERT_TRUE(run.Started());
+        EXPECT_EQ(run.Wait(60000), 0u);
+        ASSERT_TRUE(WaitFor(record, 10000));  // the game started
+        KillProcessesNamed(L"Vantrel.exe");
+        DeleteFileW(record.c_str());
+        auto expected = ListTree(E2e(c.tree));
+        expected[L"version.json"] = manifest;
+        EXPECT_TRUE(ListTree(Game()) == expected);
+        Clean();
+    }
+}
+
+TEST_F(SafeUpdateTest, AChosenRootKeepsThePlayersOwnFilesThroughEverything) {
+    // A root the player chose, already holding files of theirs, a "temp" folder of theirs included.
+    const std::map<std::wstring, std::string> players = {
+        {L"readme-mine.txt", "my notes"},          {L"screenshots\\a.png", "picture"},
+        {L"temp\\todo.txt", "my temp file"},       {L"temp\\mods\\x.pak", "a mod"},
+    };
+    for (const auto& file : players) {
+        CreateDirectoryTree((root + L"\\" + file.first).substr(0, (root + L"\\" + file.first).rfind(L'\\')));
+        WriteFileBytes(root + L"\\" + file.first, file.second);
+    }
+    auto playersFilesAreThere = [&] {
+        for (const auto& file : players) EXPECT_EQ(ReadFileBytes(root + L"\\" + file.first), file.second) << Narrow(file.first);
+        for (const wchar_t* own : {L"version.json", L"version.json.sig", L"com.larkvane.vantrel.pcquenby.7z"})
+            EXPECT_FALSE(Exists(root + L"\\temp\\" + own)) << Narrow(own);
+    };
+    auto runToTheGame = [&] {
+        ChildProcess run(launcher, L"");
+        EXPECT_EQ(run.Wait(60000), 0u);
+        EXPECT_TRUE(WaitFor(record, 10000));
+        KillProcessesNamed(L"Vantrel.exe");
+        DeleteFileW(record.c_str());
+    };
+    {
+        SCOPED_TRACE("install");
+        ServeManifest(Manifest(1, server.Url("/package.7z")));
+        runToTheGame();
+        EXPECT_EQ(ReadFileBytes(Game() + L"\\Vantrel.exe"), ReadFileBytes(E2e(L"Vantrel.exe")));
+        playersFilesAreThere();
+    }
+    {
+        SCOPED_TRACE("update");
+        ServeManifest(ManifestWith(2, server.Url("/package.7z"), SizeAndHash(package.size(), packageHash)));
+        runToTheGame();
+        EXPECT_NE(ReadFileBytes(Game() + L"\\version.json").find("\"ServerVersionCode\": 2"), std::string::npos);
+        playersFilesAreThere();
+    }
+    const std::wstring partial = root + L"\\temp\\com.larkvane.vantrel.pcquenby.7z";
+    {
+        SCOPED_TRACE("a failed update that keeps a partial download");
+        ScriptedPackage scripted;
+        scripted.body = package;
+        scripted.mode = ScriptedPackage::Mode::CutAtHalf;
+        scripted.Install(server, "/cut.7z");
+        ServeManifest(ManifestWith(3, server.Url("/cut.7z"), SizeAndHash(package.size(), packageHash)));
+        const auto game = ListTree(Game());
+        ExpectMessage(launcher, L"", L"错误", kPackageFailure + Widen(server.Url("/cut.7z")));
+        EXPECT_TRUE(ListTree(Game()) == game);
+        EXPECT_TRUE(Exists(partial));
+        EXPECT_TRUE(Exists(partial + L".resume"));
+        for (const auto& file : players) EXPECT_EQ(ReadFileBytes(root + L"\\" + file.first), file.second);
+    }
+    {
+        SCOPED_TRACE("uninstall");
+        ChildProcess uninstall(copy, L"-uninstall");
+        EXPECT_EQ(uninstall.Wait(30000), 0u);
+        for (int i = 0; i < 100 && Exists(copy); ++i) Sleep(100);
+        EXPECT_FALSE(Exists(copy));
+        EXPECT_FALSE(Exists(Game()));
+        EXPECT_FALSE(Exists(partial));  // the launcher's own leftovers go with it
+        EXPECT_FALSE(Exists(partial + L".resume"));
+        playersFilesAreThere();
+        // Nothing else is left in the root but the player's own.
+        std::map<std::wstring, std::string> expected;
+        for (const auto& file : players) expected[file.first] = file.second;
+        auto left = ListTree(root);
+        for (auto it = left.begin(); it != left.end();)
+            it = IsDirectory(root + L"\\" + it->first) ? left.erase(it) : std::next(it);
+        EXPECT_TRUE(left == expected);
+    }
+}
+
+TEST_F(SafeUpdateTest, TheCopyInAChosenRootRepairsAnInterruptedSwapThere) {
+    ServeManifest(Manifest(1, server.Url("/package.7z")));
+    ChildProcess install(launcher, L"");
+    EXPECT_EQ(install.Wait(60000), 0u);
+    ASSERT_TRUE(WaitFor(record, 10000));
+    KillProcessesNamed(L"Vantrel.exe");
+    DeleteFileW(record.c_str());
+    const auto before = ListTree(Game());
+    const int packageRequests = server.Requests("/package.7z");
+
+    // Power lost between the two renames of a later update: only "game.old" and a half
+    // "game.new" are there. The copy has no local_path beside it (the player chose the root in
+    // the setting.ini of the download folder).
+    ASSERT_TRUE(MoveFileW(Game().c_str(), (root + L"\\game.old").c_str()));
+    CreateDirectoryTree(root + L"\\game.new\\data");
+    WriteFileBytes(root + L"\\game.new\\data\\world.pak", "half");
+    WriteSettings(root, server.Url("/version.json"), false);
+    ChildProcess run(copy, L"after the repair");
+    EXPECT_EQ(run.Wait(60000), 0u);
+    ASSERT_TRUE(WaitFor(record, 10000));
+    EXPECT_EQ(ReadFileBytes(record), "after the repair");
+    KillProcessesNamed(L"Vantrel.exe");
+    DeleteFileW(record.c_str());
+    EXPECT_TRUE(ListTree(Game()) == before);
+    EXPECT_FALSE(Exists(root + L"\\game.new"));
+    EXPECT_FALSE(Exists(root + L"\\game.old"));
+    EXPECT_EQ(server.Requests("/package.7z"), packageRequests);  // nothing downloaded again
+}
+
+TEST_F(SafeUpdateTest, APreviousGameWithoutAManifestComesBackWithTheSavesInIt) {
+    // An interrupted swap of a game whose folder holds no manifest any more, but the player's saves.
+    CreateDirectoryTree(root + L"\\game.old\\saves");
+    CopyFileW(E2e(L"Vantrel.exe").c_str(), (root + L"\\game.old\\Vantrel.exe").c_str(), FALSE);
+    WriteFileBytes(root + L"\\game.old\\saves\\slot1.dat", "the player's progress");
+    const auto before = ListTree(root + L"\\game.old");
+    // The server is down for maintenance: the run stops after the repair.
+    server.RouteBody("/version.json", "", 503);
+    ExpectMessage(launcher, L"", L"错误", L"无法下载Version文件，请检查您的网络！\n" + Widen(server.Url("/version.json")));
+    EXPECT_TRUE(ListTree(Game()) == before);
+    EXPECT_FALSE(Exists(root + L"\\game.old"));
 }
