@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -186,4 +187,74 @@ TEST_F(ReleaseToolTest, VerifyRefusesEveryTamperedRelease) {
     }
     Result wrongKey = Verify(dir + "/good", otherPublic);
     EXPECT_NE(wrongKey.code, 0);
+}
+
+TEST_F(ReleaseToolTest, MakeRefusesEveryNameWindowsCannotHoldAndSignsNothing) {
+    struct Case { const char* label; std::vector<std::string> names; std::string says; };
+    const std::string longPath = [] {
+        std::string path;
+        for (int i = 0; i < 80; ++i) path += "d/";
+        return path + "x";
+    }();
+    const Case cases[] = {
+        {"<", {"data/a<b"}, "character Windows does not allow"},
+        {">", {"a>b"}, "character Windows does not allow"},
+        {"\"", {"a\"b"}, "character Windows does not allow"},
+        {"|", {"a|b"}, "character Windows does not allow"},
+        {"?", {"a?b"}, "character Windows does not allow"},
+        {"*", {"a*b"}, "character Windows does not allow"},
+        {":", {"data/ab:c"}, "character Windows does not allow"},
+        {"a control character", {"a\x01b"}, "character Windows does not allow"},
+        {"a trailing dot", {"data./a.pak"}, "ending in a dot or a space"},
+        {"a trailing space", {"a.pak "}, "ending in a dot or a space"},
+        {"a device with extensions", {"data/con.tar.gz"}, "named like a Windows device"},
+        {"COM with a superscript digit", {"COM\u00B9"}, "named like a Windows device"},
+        {"LPT with a superscript digit", {"data/lpt\u00B3.txt"}, "named like a Windows device"},
+        {"two names equal ignoring case", {"data/level.pak", "DATA/LEVEL.PAK"}, "same path as another entry"},
+        {"a file beside a folder of its name", {"Data", "data/a.pak"}, "same path as another entry"},
+        {"a path too long to write", {longPath}, "longer than the 160 UTF-16 units"},
+        {"the launcher's own file", {"version.json"}, "the launcher's own file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        system(("rm -rf '" + dir + "/game' '" + dir + "/out'").c_str());
+        MakeGame(dir + "/game");
+        for (const std::string& name : c.names) {
+            const std::string path = dir + "/game/" + name;
+            system(("mkdir -p \"$(dirname '" + path + "')\"").c_str());
+            Write(path, "x");
+        }
+        Result r = Make(dir + "/out", 9);
+        EXPECT_NE(r.code, 0);
+        EXPECT_NE(r.output.find("refuses this name"), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+        EXPECT_NE(access((ManifestOf(dir + "/out") + ".sig").c_str(), F_OK), 0);
+    }
+}
+
+TEST_F(ReleaseToolTest, VerifyRefusesAPackageWithANameTheLauncherRefuses) {
+    ASSERT_EQ(Make(dir + "/good", 3).code, 0);
+    // The same game packed by hand with a name of another case beside the game, and a manifest
+    // that names the new package correctly and is signed.
+    Write(dir + "/game/VANTREL.EXE", "a second executable");
+    const std::string package = dir + "/good/Vantrel-3.7z";
+    ASSERT_EQ(system(("rm '" + package + "' && cd '" + dir + "/game' && 7zz a -bd -bso0 '" + package + "' .").c_str()), 0);
+    const std::string manifest = Read(ManifestOf(dir + "/good"));
+    FILE* hash = popen(("sha256sum '" + package + "' | cut -c1-64; stat -c %s '" + package + "'").c_str(), "r");
+    char text[256] = {};
+    fread(text, 1, sizeof text - 1, hash);
+    pclose(hash);
+    std::istringstream lines(text);
+    std::string sha, size;
+    lines >> sha >> size;
+    std::string changed = manifest;
+    const size_t at = changed.find("\"WinPackageSHA256\" : \"") + 22;
+    changed.replace(at, 64, sha);
+    const size_t sizeAt = changed.find("\"WinPackageSize\" : ") + 19;
+    changed.replace(sizeAt, changed.find_first_of(",\n}", sizeAt) - sizeAt, size);
+    Write(ManifestOf(dir + "/good"), changed);
+    ASSERT_EQ(Tool("sign --secret-key " + dir + "/secret.key --file " + ManifestOf(dir + "/good")).code, 0);
+    Result r = Verify(dir + "/good");
+    EXPECT_NE(r.code, 0);
+    EXPECT_NE(r.output.find("same path as another entry"), std::string::npos) << r.output;
 }
