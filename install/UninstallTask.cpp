@@ -13,13 +13,18 @@
 #include "update/WorkFolder.h"
 
 void DeleteOwnFileAfterExit() {
-    wchar_t ownFile[MAX_PATH] = {};
+    wchar_t ownPath[MAX_PATH] = {};
     wchar_t interpreter[MAX_PATH] = {};
-    const DWORD ownLength = GetModuleFileNameW(nullptr, ownFile, MAX_PATH);
+    const DWORD ownLength = GetModuleFileNameW(nullptr, ownPath, MAX_PATH);
     const DWORD interpreterLength = GetEnvironmentVariableW(L"COMSPEC", interpreter, MAX_PATH);
     if (ownLength == 0 || ownLength >= MAX_PATH || interpreterLength == 0 || interpreterLength >= MAX_PATH) return;
-    // The path reaches the interpreter through its environment, never through its command line.
-    if (!SetEnvironmentVariableW(SELF_DELETION_VARIABLE, ownFile)) return;
+    // The interpreter starts in the launcher's folder, so the folder's name never reaches its
+    // command line; the file's name reaches it through the environment.
+    const std::wstring own = ownPath;
+    const size_t separator = own.rfind(L'\\');
+    if (separator == std::wstring::npos) return;
+    const std::wstring folder = own.substr(0, separator + 1), fileName = own.substr(separator + 1);
+    if (!SetEnvironmentVariableW(SELF_DELETION_VARIABLE, fileName.c_str())) return;
 
     // The launcher, raised above everything, reaches its end before the interpreter, running
     // at idle priority without boost, gets to delete its file.
@@ -33,6 +38,7 @@ void DeleteOwnFileAfterExit() {
     execute.lpVerb = L"Open";
     execute.lpFile = interpreter;
     execute.lpParameters = parameters.c_str();
+    execute.lpDirectory = folder.c_str();
     execute.nShow = SW_HIDE;
     if (ShellExecuteExW(&execute)) {
         scoped::Handle interpreterProcess(execute.hProcess);
@@ -40,7 +46,7 @@ void DeleteOwnFileAfterExit() {
             SetPriorityClass(interpreterProcess.Get(), IDLE_PRIORITY_CLASS);
             SetProcessPriorityBoost(interpreterProcess.Get(), TRUE);
         }
-        SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW, ownFile, nullptr);
+        SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW, ownPath, nullptr);
     } else {
         SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS);
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
@@ -48,8 +54,8 @@ void DeleteOwnFileAfterExit() {
 }
 
 std::wstring SelfDeletionParameters() {
-    // Delayed expansion off, so a '!' in the path stays itself; the variable is expanded once,
-    // and the quotes keep '&', '^' and blanks in what it gives as part of the one name.
+    // Delayed expansion off, so a '!' stays itself; the variable is expanded once, and the
+    // quotes keep '&', '^' and blanks in what it gives as part of the one name.
     return std::wstring(L"/d /v:off /c del \"%") + SELF_DELETION_VARIABLE + L"%\" > nul";
 }
 

@@ -28,8 +28,9 @@ void RunUninstall(UninstallTask& task);
 // (COMSPEC) at idle priority runs "del", the launcher raised above it. Called by whoever ends the
 // process, right before it does: an interpreter started earlier (say by the worker, a second
 // before the end) can reach its "del" while the file is still the running program, and the file
-// then stays. The path goes to the interpreter in SELF_DELETION_VARIABLE, so whatever a folder
-// name holds ('%', '^', '&', '!', blanks) the interpreter never expands or splits it.
+// then stays. The interpreter runs in the launcher's folder, which therefore never appears on
+// its command line, and gets the file's name in SELF_DELETION_VARIABLE: whatever a folder name
+// holds ('%', '^', '&', '!', blanks) the interpreter never expands or splits it.
 void DeleteOwnFileAfterExit();
 inline constexpr wchar_t SELF_DELETION_VARIABLE[] = L"QUENBY_SELF_DELETE";
 
@@ -37,6 +38,6 @@ inline constexpr wchar_t SELF_DELETION_VARIABLE[] = L"QUENBY_SELF_DELETE";
 // as soon as that was read), or the default install root when there is no entry.
 std::wstring FindInstallRoot();
 
-// The parameters for the command interpreter: "del" of the file named by SELF_DELETION_VARIABLE,
-// with delayed expansion and AutoRun commands off.
+// The parameters for the command interpreter: "del" of the file named by SELF_DELETION_VARIABLE
+// in its current folder, with delayed expansion and AutoRun commands off.
 std::wstring SelfDeletionParameters();

@@ -260,8 +260,8 @@ TEST(SelfDeletionParameters, TheInterpreterDeletesOnlyTheNamedFileWhateverItsFol
     wchar_t interpreter[MAX_PATH] = {};
     ASSERT_GT(GetEnvironmentVariableW(L"COMSPEC", interpreter, MAX_PATH), 0u);
     TempDir dir;
-    // Names the interpreter would expand, split or treat as commands if they reached its command
-    // line; beside each launcher lies a file that must stay.
+    // Folder names the interpreter would expand, split or treat as commands if they reached its
+    // command line; beside each launcher lies a file that must stay.
     const wchar_t* folders[] = {L"100% sure", L"%PATH%", L"%COMSPEC%x", L"a^b", L"x & del y", L"wow!",
                                 L"!PATH!", L"it's (x)", L"two  blanks"};
     for (const wchar_t* folder : folders) {
@@ -272,15 +272,36 @@ TEST(SelfDeletionParameters, TheInterpreterDeletesOnlyTheNamedFileWhateverItsFol
         WriteFileBytes(own, "launcher");
         WriteFileBytes(parent + L"\\y", "stays");
         WriteFileBytes(dir / L"y", "stays");
-        ASSERT_TRUE(SetEnvironmentVariableW(SELF_DELETION_VARIABLE, own.c_str()));
-        ChildProcess run(interpreter, SelfDeletionParameters());
-        ASSERT_TRUE(run.Started());
-        EXPECT_EQ(run.Wait(20000), 0u);
+        // As the launcher starts it: in the launcher's folder, the file's name in the variable.
+        ASSERT_TRUE(SetEnvironmentVariableW(SELF_DELETION_VARIABLE, L"QuenbySkirmora.exe"));
+        std::wstring commandLine = L"\"" + std::wstring(interpreter) + L"\" " + SelfDeletionParameters();
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        ASSERT_TRUE(CreateProcessW(interpreter, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                   parent.c_str(), &startup, &info));
+        EXPECT_EQ(WaitForSingleObject(info.hProcess, 20000), WAIT_OBJECT_0);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
         EXPECT_FALSE(Exists(own));
         EXPECT_EQ(ReadFileBytes(parent + L"\\y"), "stays");
         EXPECT_EQ(ReadFileBytes(dir / L"y"), "stays");
     }
     SetEnvironmentVariableW(SELF_DELETION_VARIABLE, nullptr);
+}
+
+TEST_F(InstallTest, UninstallFromARootWithCharactersTheInterpreterWouldExpandDeletesOnlyTheLauncher) {
+    root = dir / L"Games 100% ^& %PATH% !x! (1)";
+    CreateDirectoryTree(root);
+    ASSERT_EQ(Register(runner), 0u);
+    const std::wstring copy = root + L"\\QuenbySkirmora.exe";
+    ASSERT_TRUE(Exists(copy));
+    WriteFileBytes(root + L"\\mine.txt", "the player's");
+    auto r = Uninstall(copy);
+    EXPECT_EQ(r[L"result"], L"0");
+    for (int i = 0; i < 100 && Exists(copy); ++i) Sleep(100);
+    EXPECT_FALSE(Exists(copy));
+    EXPECT_EQ(ReadFileBytes(root + L"\\mine.txt"), "the player's");
 }
 
 TEST_F(InstallTest, StandardUserGetsTheEntryAndShortcutInTheirOwnPlacesAndCanUninstall) {
