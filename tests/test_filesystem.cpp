@@ -104,7 +104,9 @@ TEST(DeleteDirectoryTree, ALinkGoesAloneAndItsTargetStays) {
         ASSERT_TRUE(WriteFileBytes(outside + L"\\precious.txt", "keep me"));
         ASSERT_TRUE(WriteFileBytes(outside + L"\\saves\\slot1.dat", "keep me too"));
         const auto before = ListTree(outside);
-        if (std::wstring(c.link) != L"game") ASSERT_TRUE(CreateDirectoryTree(dir / L"game"));
+        if (std::wstring(c.link) != L"game") {
+            ASSERT_TRUE(CreateDirectoryTree(dir / L"game"));
+        }
         ASSERT_TRUE(MakeDirectoryLink(dir / c.link, outside));
         const bool removed = DeleteDirectoryTree(dir / c.deleted);
         EXPECT_TRUE(ListTree(outside) == before);  // never descended into

@@ -231,3 +231,84 @@ TEST(DownloadProgress, AContinuedFileCountsTheBytesAlreadyThere) {
     DownloadProgressCallback(&target, 0, 100, 0, 0);
     EXPECT_EQ(field.load(), 1234);
 }
+
+TEST(ResumableSink, AsksWithAStrongETagOrTheDateAndNeverAppendsAnotherFile) {
+    const std::string date = "Tue, 01 Dec 2026 10:00:00 GMT";
+    struct Case {
+        const char* label;
+        std::string etag, lastModified;  // what the server sends with every answer
+        std::string ifRange;             // what the second run asks with; "" for a plain request
+        bool rangeOfAnotherFile;         // the server ignores If-Range and sends a 206 of a new file
+    };
+    const Case cases[] = {
+        {"a strong ETag", "\"r2\"", date, "\"r2\"", false},
+        {"a weak ETag: the date", "W/\"r2\"", date, date, false},
+        {"a weak ETag alone: starting over", "W/\"r2\"", "", "", false},
+        {"a 206 of another file", "\"r2\"", "", "\"r2\"", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string body = Body();
+        HttpServer server;
+        std::mutex mutex;
+        std::vector<std::string> ifRanges;
+        int requests = 0;
+        server.RouteRequest("/p.7z", [&](SOCKET client, const std::string& request) {
+            int number;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                number = ++requests;
+                ifRanges.push_back(HttpServer::HeaderOf(request, "If-Range"));
+            }
+            std::string validators = "ETag: " + c.etag + "\r\n";
+            if (!c.lastModified.empty()) validators += "Last-Modified: " + c.lastModified + "\r\n";
+            const std::string range = HttpServer::HeaderOf(request, "Range");
+            if (number == 1) {  // the first run is cut at a third
+                HttpServer::Send(client, HttpServer::Head(200, validators + "Content-Length: " +
+                                                                   std::to_string(body.size()) + "\r\n") +
+                                             body.substr(0, 100000));
+                return;
+            }
+            if (!range.empty()) {
+                const size_t from = std::stoul(range.substr(6));
+                const std::string sent = c.rangeOfAnotherFile ? "ETag: \"r3\"\r\n" : validators;
+                HttpServer::Send(client, HttpServer::Head(206, sent + "Content-Range: bytes " + std::to_string(from) + "-" +
+                                                                   std::to_string(body.size() - 1) + "/" +
+                                                                   std::to_string(body.size()) + "\r\nContent-Length: " +
+                                                                   std::to_string(body.size() - from) + "\r\n") +
+                                             body.substr(from));
+                return;
+            }
+            HttpServer::Send(client, HttpServer::Head(200, validators + "Content-Length: " + std::to_string(body.size()) +
+                                                               "\r\n") +
+                                         body);
+        });
+        TempDir dir;
+        const std::wstring path = dir / L"p.7z";
+        ResumeRecord wanted;
+        wanted.url = server.Url("/p.7z");
+        wanted.hasSize = true;
+        wanted.size = body.size();
+        {
+            ResumableSink first(path, wanted, true);
+            ASSERT_TRUE(first.Prepare());
+            EXPECT_NE(DownloadFile(nullptr, wanted.url.c_str(), first), 0);
+            first.Close();
+        }
+        ResumableSink second(path, wanted, true);
+        ASSERT_TRUE(second.Prepare());
+        EXPECT_EQ(second.ResumeOffset(), c.ifRange.empty() ? 0u : 100000u);
+        int result = DownloadFile(nullptr, wanted.url.c_str(), second);
+        second.Close();
+        EXPECT_EQ(second.RestartNeeded(), c.rangeOfAnotherFile);
+        if (second.RestartNeeded()) {
+            ASSERT_TRUE(second.StartAfresh());
+            result = DownloadFile(nullptr, wanted.url.c_str(), second);
+            second.Close();
+        }
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(ReadFileBytes(path), body);
+        ASSERT_GE(ifRanges.size(), 2u);
+        EXPECT_EQ(ifRanges[1], c.ifRange);
+    }
+}
