@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <memory>
+
 #include "app/GantlowDlg.h"
 #include "app/StartupGates.h"
 #include "platform/Process.h"
@@ -42,12 +44,12 @@ BOOL CGantlowApp::InitInstance() {
         g_strCommandLine.find(L"-force") == std::wstring::npos)
         return Refuse(L"当前进程实例已存在，请关闭后再运行！");
 
-    auto* dialog = new CGantlowDlg;
-    m_pMainWnd = dialog;
+    std::unique_ptr<CGantlowDlg> dialog(new CGantlowDlg);
+    m_pMainWnd = dialog.get();
     dialog->DoModal();
     m_pMainWnd = nullptr;
     const bool workerRunning = dialog->WorkerRunning();
-    delete dialog;
+    dialog.reset();
     // After a confirmed exit the worker may still be at work: end without destructors under it.
     if (workerRunning) EndProcess(0, false);
     return FALSE;

@@ -23,13 +23,8 @@ bool IsUninstallMode(const std::wstring& commandLine) {
 
 CGantlowDlg::CGantlowDlg() : CTranslucentDialog(IDD_LAUNCHER, IDB_SPLASH, nullptr) {}
 
-CGantlowDlg::~CGantlowDlg() {
-    // A worker that still runs keeps its record until the process ends (see ReleaseTaskRecord).
-    ReleaseTaskRecord(m_pUpdateTask);
-    m_pUpdateTask = nullptr;
-    ReleaseTaskRecord(m_pUninstallTask);
-    m_pUninstallTask = nullptr;
-}
+// A worker that still runs keeps its record until the process ends (see TaskRecord).
+CGantlowDlg::~CGantlowDlg() = default;
 
 CStandardDialog* CGantlowDlg::CreateStandardDialog() { return new CMyStandardDlg(this); }
 
@@ -37,12 +32,11 @@ BOOL CGantlowDlg::OnInitDialog() {
     CTranslucentDialog::OnInitDialog();
     m_ullStartTick = GetTickCount64();
     if (IsUninstallMode(g_strCommandLine)) {
-        m_pUninstallTask = new UninstallTask;
-        StartTaskThread(*m_pUninstallTask, UninstallThreadProc);
+        StartTaskThread(m_pUninstallTask.Create(), UninstallThreadProc);
     } else {
-        m_pUpdateTask = new UpdateTask;
-        m_pUpdateTask->releasePublicKey = CompiledReleasePublicKey();
-        StartTaskThread(*m_pUpdateTask, UpdateThreadProc);
+        UpdateTask& task = m_pUpdateTask.Create();
+        task.releasePublicKey = CompiledReleasePublicKey();
+        StartTaskThread(task, UpdateThreadProc);
     }
     SetTimer(REFRESH_TIMER_ID, 30);
     return TRUE;
@@ -130,15 +124,15 @@ void CGantlowDlg::ReStartApp(const std::wstring& gameExePath) {
     commandLine.push_back(L'\0');
     if (CreateProcessW(gameExePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                        nullptr, &startup, &process)) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        scoped::ProcessInfo started(process);  // the game is not watched
         return;
     }
     ShowError(GameStartFailureMessage(GetLastError(), gameExePath));
 }
 
 bool CGantlowDlg::WorkerRunning(DWORD graceMs) const {
-    HANDLE thread = m_pUpdateTask ? m_pUpdateTask->thread : m_pUninstallTask ? m_pUninstallTask->thread : nullptr;
+    const HANDLE thread = m_pUpdateTask ? m_pUpdateTask->thread.Get()
+                          : m_pUninstallTask ? m_pUninstallTask->thread.Get() : nullptr;
     return thread && WaitForSingleObject(thread, graceMs) == WAIT_TIMEOUT;
 }
 

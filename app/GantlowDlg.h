@@ -51,12 +51,12 @@ private:
     // Ends the process; after a finished uninstall, has the launcher's file deleted afterwards.
     [[noreturn]] void QuitLauncher(int32_t result, bool deleteOwnFile = false);
     void ShowError(const std::wstring& text);
-    CMyStandardDlg* Overlay() const { return static_cast<CMyStandardDlg*>(m_pStandardDlg); }
+    CMyStandardDlg* Overlay() const { return static_cast<CMyStandardDlg*>(m_pStandardDlg.get()); }
 
     bool m_bCompleting = false;  // a move during the final message box must not complete again
     ULONGLONG m_ullStartTick = 0;
     int32_t m_nProgress = 0;
     std::wstring m_strStatus;
-    UpdateTask* m_pUpdateTask = nullptr;
-    UninstallTask* m_pUninstallTask = nullptr;
+    TaskRecord<UpdateTask> m_pUpdateTask;
+    TaskRecord<UninstallTask> m_pUninstallTask;
 };

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "update/Settings.h"
+#include "platform/ProductNames.h"
 #include "update/UpdateTask.h"
 
 namespace {

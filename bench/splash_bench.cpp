@@ -14,7 +14,7 @@ namespace {
 class BenchDialog : public CTranslucentDialog {
 public:
     BenchDialog() : CTranslucentDialog(IDD_LAUNCHER, IDB_SPLASH, nullptr) {}
-    CMyStandardDlg* Overlay() { return static_cast<CMyStandardDlg*>(m_pStandardDlg); }
+    CMyStandardDlg* Overlay() { return static_cast<CMyStandardDlg*>(m_pStandardDlg.get()); }
 
 protected:
     CStandardDialog* CreateStandardDialog() override { return new CMyStandardDlg(this); }

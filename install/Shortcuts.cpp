@@ -7,7 +7,7 @@
 
 #include "install/UninstallEntry.h"
 #include "platform/ScopedWin.h"
-#include "update/Settings.h"
+#include "platform/ProductNames.h"
 
 namespace {
 // Built where needed: no static object that a worker uses may be destroyed at exit under it.

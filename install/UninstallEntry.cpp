@@ -6,7 +6,7 @@
 #include <cwchar>
 
 #include "platform/ScopedWin.h"
-#include "update/Settings.h"
+#include "platform/ProductNames.h"
 
 namespace {
 

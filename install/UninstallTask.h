@@ -6,7 +6,10 @@
 
 #include <string>
 
-#include "update/UpdateTask.h"
+#include "platform/ScopedWin.h"
+#include "platform/SharedText.h"
+#include "platform/WorkerTask.h"
+#include "update/LaunchErrors.h"
 
 // The result of an uninstall that met an unexpected fault; shown as an unknown error.
 inline constexpr int32_t UNINSTALL_ERR_UNEXPECTED = -1;
@@ -15,7 +18,7 @@ struct UninstallTask {
     AtomicInt progress{0};  // 5000 game folder gone, 9999 shortcuts gone, PROGRESS_FULL done
     AtomicInt result{0};    // 0, LAUNCH_ERR_GAME_RUNNING or UNINSTALL_ERR_UNEXPECTED
     SharedText status;
-    HANDLE thread = nullptr;  // written and closed by the dialog only
+    scoped::Handle thread;  // the worker's, owned by the dialog
 };
 
 // Thread entry: runs RunUninstall on the UninstallTask it is given; returns 0. No exception

@@ -189,4 +189,44 @@ private:
     void* m_p;
 };
 
+// Memory the system allocated with GlobalAlloc for the caller (GlobalFree when it goes).
+template <typename T>
+class GlobalMemory {
+public:
+    explicit GlobalMemory(T* p = nullptr) : m_p(p) {}
+    ~GlobalMemory() { if (m_p) GlobalFree(m_p); }
+    GlobalMemory(const GlobalMemory&) = delete;
+    GlobalMemory& operator=(const GlobalMemory&) = delete;
+    T* Get() const { return m_p; }
+
+private:
+    T* m_p;
+};
+
+// Memory the shell allocated with CoTaskMemAlloc for the caller; its address is filled in by the
+// call that allocates it (Out()).
+template <typename T>
+class CoTaskMemory {
+public:
+    CoTaskMemory() = default;
+    ~CoTaskMemory() { CoTaskMemFree(m_p); }
+    CoTaskMemory(const CoTaskMemory&) = delete;
+    CoTaskMemory& operator=(const CoTaskMemory&) = delete;
+    T** Out() { return &m_p; }
+    T* Get() const { return m_p; }
+
+private:
+    T* m_p = nullptr;
+};
+
+// The process and thread handles of a started process.
+class ProcessInfo {
+public:
+    explicit ProcessInfo(const PROCESS_INFORMATION& info) : m_process(info.hProcess), m_thread(info.hThread) {}
+    HANDLE Process() const { return m_process.Get(); }
+
+private:
+    Handle m_process, m_thread;
+};
+
 }  // namespace scoped

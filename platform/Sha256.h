@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "update/ManifestFields.h"
+#include "platform/Sha256Digest.h"
 
 class Sha256 {
 public:

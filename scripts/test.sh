@@ -8,6 +8,11 @@ cd "$REPO"
 
 bash "$here/setup.sh"
 
+# Every include points down the layers (the builds run the same check); the check's own test
+# shows that a climbing include is caught.
+"$PY" "$here/check_layers.py" --self-test
+"$PY" "$here/check_layers.py" "$REPO"
+
 # The publisher's release tool, native, with its own tests; the launcher's signed-release tests
 # use it to make their releases.
 cmake --preset tool >build-tool.log 2>&1 || { cat build-tool.log; exit 1; }

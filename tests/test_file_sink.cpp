@@ -6,6 +6,7 @@
 
 #include "tests/support/HttpServer.h"
 #include "tests/support/TestFiles.h"
+#include "rules/ManifestFields.h"
 #include "transfer/FileSink.h"
 
 using namespace testing_support;

@@ -31,7 +31,7 @@ public:
     ProbeDialog() : CTranslucentDialog(IDD_LAUNCHER, IDB_SPLASH, nullptr) {}
     std::vector<std::string> events;
     std::function<void(ProbeDialog&)> onInit;
-    CMyStandardDlg* Overlay() { return static_cast<CMyStandardDlg*>(m_pStandardDlg); }
+    CMyStandardDlg* Overlay() { return static_cast<CMyStandardDlg*>(m_pStandardDlg.get()); }
 
 protected:
     CStandardDialog* CreateStandardDialog() override { return new CMyStandardDlg(this); }

@@ -30,7 +30,7 @@ TEST(UpdateTask, FreshRecordIsRunningAndEmpty) {
     EXPECT_FALSE(IsTaskFinished(task));
     EXPECT_EQ(CombinedProgress(task), 0);
     EXPECT_TRUE(task.status.Get().empty());
-    EXPECT_EQ(task.thread, nullptr);
+    EXPECT_FALSE(task.thread.IsValid());
 }
 
 TEST(UpdateTask, FinishedByResultOrFullProgress) {
@@ -78,7 +78,7 @@ TEST(ReleaseTaskRecord, RecordOutlivesItsOwnerWhileTheWorkerRuns) {
     auto* task = new UpdateTask;
     ASSERT_TRUE(StartTaskThread(*task, KeepsWriting));
     HANDLE watch = nullptr;
-    DuplicateHandle(GetCurrentProcess(), task->thread, GetCurrentProcess(), &watch, 0, FALSE,
+    DuplicateHandle(GetCurrentProcess(), task->thread.Get(), GetCurrentProcess(), &watch, 0, FALSE,
                     DUPLICATE_SAME_ACCESS);
     ReleaseTaskRecord(task);  // the worker goes on writing into the record it was given
     EXPECT_EQ(WaitForSingleObject(watch, 10000), WAIT_OBJECT_0);
@@ -91,10 +91,10 @@ TEST(ReleaseTaskRecord, RecordOutlivesItsOwnerWhileTheWorkerRuns) {
 TEST(ReleaseTaskRecord, FinishedWorkerAndUnstartedRecordAreFreed) {
     auto* task = new UpdateTask;
     ASSERT_TRUE(StartTaskThread(*task, EndsAtOnce));
-    HANDLE first = task->thread;
+    HANDLE first = task->thread.Get();
     EXPECT_TRUE(StartTaskThread(*task, EndsAtOnce));  // started once only
-    EXPECT_EQ(task->thread, first);
-    WaitForSingleObject(task->thread, 10000);
+    EXPECT_EQ(task->thread.Get(), first);
+    WaitForSingleObject(task->thread.Get(), 10000);
     ReleaseTaskRecord(task);
     ReleaseTaskRecord(new UpdateTask);
     ReleaseTaskRecord<UpdateTask>(nullptr);

@@ -89,6 +89,20 @@ private:
     CURLcode m_result;
 };
 
+// Request headers for libcurl, freed with the list's own function.
+class CurlHeaders {
+public:
+    CurlHeaders() = default;
+    ~CurlHeaders() { curl_slist_free_all(m_list); }
+    CurlHeaders(const CurlHeaders&) = delete;
+    CurlHeaders& operator=(const CurlHeaders&) = delete;
+    void Add(const std::string& line) { m_list = curl_slist_append(m_list, line.c_str()); }
+    curl_slist* Get() const { return m_list; }
+
+private:
+    curl_slist* m_list = nullptr;
+};
+
 class CurlEasy {
 public:
     CurlEasy() : m_curl(curl_easy_init()) {}
@@ -217,18 +231,15 @@ int DownloadFile(DownloadProgress* target, const char* url, DownloadSink& sink) 
     const uint64_t resumeOffset = sink.ResumeOffset();
     const std::string range = std::to_string(resumeOffset) + "-";
     const std::string ifRange = "If-Range: " + sink.ResumeValidator();
-    struct curl_slist* headers = nullptr;
+    CurlHeaders headers;  // the handle lets go of them after the transfer
     if (resumeOffset > 0) {
         curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
-        headers = curl_slist_append(headers, ifRange.c_str());
-        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+        headers.Add(ifRange);
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.Get());
     }
 
     CURLcode result = curl_easy_perform(curl);
-    if (headers) {
-        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
-        curl_slist_free_all(headers);
-    }
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
 
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);

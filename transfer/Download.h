@@ -3,7 +3,8 @@
 
 #include <cstdio>
 
-#include "update/UpdateTask.h"
+#include "platform/Progress.h"
+#include "platform/SharedText.h"
 
 #include <cstdint>
 #include <string>

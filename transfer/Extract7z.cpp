@@ -12,25 +12,19 @@
 extern "C" {
 #include "7z.h"
 #include "7zCrc.h"
-#include "7zFile.h"
 }
 
 #include "platform/CheckedSum.h"
 #include "platform/DurableFile.h"
 #include "platform/FileSystem.h"
 #include "platform/ScopedWin.h"
+#include "rules/SevenZipArchive.h"
 #include "transfer/FolderStream.h"
 
 namespace {
 
-constexpr size_t kLookBufferSize = 0x4000;
 // Unpacked bytes go from the decoder to the file in pieces of this size.
 constexpr size_t kCopyPiece = 1 << 20;
-
-
-void* PlainAlloc(ISzAllocPtr, size_t size) { return size ? malloc(size) : nullptr; }
-void PlainFree(ISzAllocPtr, void* address) { free(address); }
-const ISzAlloc kPlainAlloc = {PlainAlloc, PlainFree};
 
 // Grows a buffer that never shrinks; false when memory runs out.
 template <typename T>
@@ -44,46 +38,6 @@ bool EnsureCapacity(std::vector<T>& buffer, size_t units) {
         return false;
     }
 }
-
-// The file stream over a handle we opened ourselves; closed when the extraction ends.
-class ArchiveInput {
-public:
-    explicit ArchiveInput(HANDLE file) {
-        FileInStream_CreateVTable(&m_file);
-        File_Construct(&m_file.file);
-        m_file.file.handle = file;
-        LookToRead2_CreateVTable(&m_look, False);
-        m_look.buf = static_cast<Byte*>(ISzAlloc_Alloc(&kPlainAlloc, kLookBufferSize));
-        m_look.bufSize = m_look.buf ? kLookBufferSize : 0;
-        m_look.realStream = &m_file.vt;
-        LookToRead2_INIT(&m_look);
-    }
-    ~ArchiveInput() {
-        ISzAlloc_Free(&kPlainAlloc, m_look.buf);
-        File_Close(&m_file.file);
-    }
-    ArchiveInput(const ArchiveInput&) = delete;
-    ArchiveInput& operator=(const ArchiveInput&) = delete;
-    bool HasBuffer() const { return m_look.buf != nullptr; }
-    ILookInStreamPtr Stream() { return &m_look.vt; }
-
-private:
-    CFileInStream m_file;
-    CLookToRead2 m_look;
-};
-
-// The archive database, freed once.
-class ArchiveDatabase {
-public:
-    ArchiveDatabase() { SzArEx_Init(&m_db); }
-    ~ArchiveDatabase() { SzArEx_Free(&m_db, &kPlainAlloc); }
-    ArchiveDatabase(const ArchiveDatabase&) = delete;
-    ArchiveDatabase& operator=(const ArchiveDatabase&) = delete;
-    CSzArEx* Get() { return &m_db; }
-
-private:
-    CSzArEx m_db;
-};
 
 // The folder being unpacked, decoded as a stream: each file's bytes are taken from it in turn,
 // with the folder's own checksum kept over all of them.
@@ -144,45 +98,32 @@ private:
     UInt32 m_crc = CRC_INIT_VAL;
 };
 
-std::wstring EntryName(const CSzArEx* db, UInt32 index) {
-    size_t units = SzArEx_GetFileNameUtf16(db, index, nullptr);  // counts the NUL
-    std::wstring name(units, L'\0');
-    if (units) SzArEx_GetFileNameUtf16(db, index, reinterpret_cast<UInt16*>(&name[0]));
-    if (!name.empty()) name.pop_back();
-    return name;
-}
-
-// The archive's file stream and database, opened and every entry name checked and normalised.
+// The archive, opened and every entry name checked and normalised.
 class OpenedArchive {
 public:
-    explicit OpenedArchive(HANDLE file) : m_input(file) {}
+    // Takes the open file; it is closed with the archive.
+    explicit OpenedArchive(HANDLE file) { m_archive.File().handle = file; }
     // 0, or the code the extraction reports (no memory, the decoder's, a name Windows cannot
     // hold or that leads outside).
     int Open() {
-        if (!m_input.HasBuffer()) return EXTRACT_NO_MEMORY;
-        CrcGenerateTable();
-        int result = SzArEx_Open(m_database.Get(), m_input.Stream(), &kPlainAlloc, &kPlainAlloc);
-        if (result != 0) return result;
-        const CSzArEx* db = m_database.Get();
+        int result = m_archive.Open();
+        if (result != 0) return result == SZ_ERROR_MEM ? EXTRACT_NO_MEMORY : result;
         try {
-            m_entries.resize(db->NumFiles);
-            for (UInt32 i = 0; i < db->NumFiles; ++i)
-                m_entries[i] = PackageEntry{EntryName(db, i), SzArEx_IsDir(db, i) != 0};
+            m_entries = m_archive.Entries();
             if (CheckPackageEntries(m_entries, m_names).problem != NameProblem::None) return EXTRACT_UNSAFE_NAME;
         } catch (const std::bad_alloc&) {
             return EXTRACT_NO_MEMORY;
         }
         return 0;
     }
-    CSzArEx* Database() { return m_database.Get(); }
+    CSzArEx* Database() { return m_archive.Database(); }
     const std::vector<PackageEntry>& Entries() const { return m_entries; }
-    // Entry i's path below the destination, '\'-separated ("" for the folder itself).
+    // Entry i's path below the destination, '\\'-separated ("" for the folder itself).
     const std::wstring& Name(UInt32 i) const { return m_names[i]; }
     const std::vector<std::wstring>& Names() const { return m_names; }
 
 private:
-    ArchiveInput m_input;         // closed last: the database is freed first
-    ArchiveDatabase m_database;
+    SevenZipArchive m_archive;
     std::vector<PackageEntry> m_entries;
     std::vector<std::wstring> m_names;
 };

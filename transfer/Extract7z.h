@@ -4,8 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "transfer/EntryName.h"
-#include "update/UpdateTask.h"
+#include "rules/EntryName.h"
+#include "platform/Progress.h"
+#include "platform/SharedText.h"
 
 // The extractor's own result codes (the decoder's codes share these numbers).
 inline constexpr int EXTRACT_CANNOT_OPEN = 1;

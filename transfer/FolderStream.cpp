@@ -17,12 +17,11 @@ extern "C" {
 }
 
 #include "platform/ByteQueue.h"
+#include "rules/CoderTable.h"
 
 namespace {
 
-constexpr UInt32 kCopy = 0, kLzma = 0x30101, kLzma2 = 0x21, kBcj2 = 0x303011B;
-constexpr UInt32 kDelta = 3, kBcj = 0x3030103, kPpc = 0x3030205, kIa64 = 0x3030401,
-                 kArm = 0x3030501, kArmt = 0x3030701, kSparc = 0x3030805;
+using namespace coder;
 constexpr size_t kInputBuffer = 1 << 18;
 constexpr size_t kFilterBuffer = 1 << 20;
 constexpr size_t kQueueBytes = 8u << 20;
@@ -32,8 +31,6 @@ std::atomic<unsigned> g_multiThreadedStreams{0};
 void* PlainAlloc(ISzAllocPtr, size_t size) { return size ? malloc(size) : nullptr; }
 void PlainFree(ISzAllocPtr, void* address) { free(address); }
 const ISzAlloc kAlloc = {PlainAlloc, PlainFree};
-
-bool IsMainMethod(UInt32 id) { return id == kCopy || id == kLzma || id == kLzma2; }
 
 // The packed bytes of one pack stream, read at their own position in the archive.
 class PackSource : public ByteSource {
@@ -373,39 +370,6 @@ private:
     UInt64 m_left;
 };
 
-// The arrangements the SDK's folder decoder accepts: one main coder; a filter over one; or BCJ2
-// over three main coders and a raw stream.
-SRes CheckArrangement(const CSzFolder& f) {
-    auto supported = [](const CSzCoderInfo& c) { return c.NumStreams == 1 && IsMainMethod(c.MethodID); };
-    if (f.NumCoders < 1 || f.NumCoders > 4 || !supported(f.Coders[0])) return SZ_ERROR_UNSUPPORTED;
-    if (f.NumCoders == 1)
-        return f.NumPackStreams == 1 && f.PackStreams[0] == 0 && f.NumBonds == 0 ? SZ_OK : SZ_ERROR_UNSUPPORTED;
-    if (f.NumCoders == 2) {
-        const CSzCoderInfo& c = f.Coders[1];
-        if (c.NumStreams != 1 || f.NumPackStreams != 1 || f.PackStreams[0] != 0 || f.NumBonds != 1 ||
-            f.Bonds[0].InIndex != 1 || f.Bonds[0].OutIndex != 0)
-            return SZ_ERROR_UNSUPPORTED;
-        switch (c.MethodID) {
-        case kDelta: return c.PropsSize == 1 ? SZ_OK : SZ_ERROR_UNSUPPORTED;
-        case kBcj: case kPpc: case kIa64: case kSparc: case kArm: case kArmt:
-            return c.PropsSize == 0 ? SZ_OK : SZ_ERROR_UNSUPPORTED;
-        default: return SZ_ERROR_UNSUPPORTED;
-        }
-    }
-    if (f.NumCoders == 4) {
-        if (!supported(f.Coders[1]) || !supported(f.Coders[2]) || f.Coders[3].MethodID != kBcj2 ||
-            f.Coders[3].NumStreams != 4)
-            return SZ_ERROR_UNSUPPORTED;
-        if (f.NumPackStreams != 4 || f.PackStreams[0] != 2 || f.PackStreams[1] != 6 || f.PackStreams[2] != 1 ||
-            f.PackStreams[3] != 0 || f.NumBonds != 3 || f.Bonds[0].InIndex != 5 || f.Bonds[0].OutIndex != 0 ||
-            f.Bonds[1].InIndex != 4 || f.Bonds[1].OutIndex != 1 || f.Bonds[2].InIndex != 3 ||
-            f.Bonds[2].OutIndex != 2)
-            return SZ_ERROR_UNSUPPORTED;
-        return SZ_OK;
-    }
-    return SZ_ERROR_UNSUPPORTED;
-}
-
 struct FolderLayout {
     HANDLE file;
     UInt64 dataPos;
@@ -468,8 +432,7 @@ SRes OpenFolderStream(const CSzArEx* db, UInt32 folderIndex, HANDLE file, std::u
     SRes result = SzGetNextFolderItem(&folder, &data);
     if (result != SZ_OK) return result;
     if (data.Size != 0 || folder.UnpackStream != ar.FoToMainUnpackSizeIndex[folderIndex]) return SZ_ERROR_FAIL;
-    result = CheckArrangement(folder);
-    if (result != SZ_OK) return result;
+    if (!IsLauncherArrangement(folder)) return SZ_ERROR_UNSUPPORTED;
 
     const FolderLayout layout{file, db->dataPos, ar.PackPositions + ar.FoStartPackStreamIndex[folderIndex],
                               ar.CoderUnpackSizes + ar.FoToCoderUnpackSizes[folderIndex],

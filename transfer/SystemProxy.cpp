@@ -1,5 +1,7 @@
 #include "transfer/SystemProxy.h"
 
+#include "platform/ScopedWin.h"
+
 #include <windows.h>
 #include <winhttp.h>
 
@@ -61,11 +63,11 @@ bool ReadSystemProxyConfig(SystemProxyConfig& config) {
     config = SystemProxyConfig();
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie = {};
     if (!WinHttpGetIEProxyConfigForCurrentUser(&ie)) return false;
-    if (ie.lpszProxy) config.proxy = ie.lpszProxy;
-    if (ie.lpszProxyBypass) config.bypass = ie.lpszProxyBypass;
-    if (ie.lpszProxy) GlobalFree(ie.lpszProxy);
-    if (ie.lpszProxyBypass) GlobalFree(ie.lpszProxyBypass);
-    if (ie.lpszAutoConfigUrl) GlobalFree(ie.lpszAutoConfigUrl);
+    // The strings are the caller's to free.
+    const scoped::GlobalMemory<wchar_t> proxy(ie.lpszProxy), bypass(ie.lpszProxyBypass),
+        script(ie.lpszAutoConfigUrl);
+    if (proxy.Get()) config.proxy = proxy.Get();
+    if (bypass.Get()) config.bypass = bypass.Get();
     return true;
 }
 

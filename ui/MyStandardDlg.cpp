@@ -14,8 +14,6 @@ void CMyStandardDlg::OnPaint() {
 }
 
 CMyStandardDlg::~CMyStandardDlg() {
-    delete m_pBarImage;
-    m_pBarImage = nullptr;
 }
 
 void CMyStandardDlg::DrawProgress(int progress, const wchar_t* text) {
@@ -52,7 +50,7 @@ void CMyStandardDlg::DrawProgress(int progress, const wchar_t* text) {
         // The bar image is a frame around a plain interior: nearest-neighbour scaling keeps the
         // frame crisp and costs a fraction of the default filter.
         canvas.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
-        canvas.DrawImage(m_pBarImage, Gdiplus::Rect(0, 0, bar.width, bar.height));
+        canvas.DrawImage(m_pBarImage.get(), Gdiplus::Rect(0, 0, bar.width, bar.height));
 
         Gdiplus::SolidBrush fill(Gdiplus::Color(0xFF, 0xFD, 0xC2, 0x42));
         canvas.FillRectangle(&fill, bar.margin, bar.margin, fillWidth,

@@ -1,6 +1,7 @@
 // The launcher's overlay: the progress bar with its amber fill and the status line on it.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "ui/Gdiplus.h"
@@ -21,7 +22,7 @@ protected:
     BOOL OnInitDialog() override { return CStandardDialog::OnInitDialog(); }
     void OnPaint() override;
 
-    Gdiplus::Image* m_pBarImage;
+    std::unique_ptr<Gdiplus::Image> m_pBarImage;
 
 private:
     // What is on the screen now, so that an unchanged picture is not drawn again: a progress

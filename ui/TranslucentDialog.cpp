@@ -9,12 +9,8 @@ CTranslucentDialog::CTranslucentDialog(UINT templateId, UINT imageId, CWnd* pare
     : CDialog(templateId, parent), m_pImage(LoadPngResource(imageId)), m_pStandardDlg(nullptr),
       m_blend{} {}
 
-CTranslucentDialog::~CTranslucentDialog() {
-    delete m_pStandardDlg;
-    m_pStandardDlg = nullptr;
-    delete m_pImage;
-    m_pImage = nullptr;
-}
+// The companion goes first, then the image.
+CTranslucentDialog::~CTranslucentDialog() = default;
 
 BOOL CTranslucentDialog::OnInitDialog() {
     CDialog::OnInitDialog();
@@ -54,7 +50,7 @@ void CTranslucentDialog::UpdateBackground() {
     {
         Gdiplus::Graphics graphics(memoryDC.Get());
         graphics.SetSmoothingMode(Gdiplus::SmoothingModeNone);
-        if (m_pImage) graphics.DrawImage(m_pImage, Gdiplus::Rect(0, 0, w, h));
+        if (m_pImage) graphics.DrawImage(m_pImage.get(), Gdiplus::Rect(0, 0, w, h));
     }
 
     using UpdateLayeredWindowFn = BOOL(WINAPI*)(HWND, HDC, POINT*, SIZE*, HDC, POINT*, COLORREF,
@@ -71,7 +67,7 @@ void CTranslucentDialog::UpdateBackground() {
 
 int CTranslucentDialog::OnCreate(LPCREATESTRUCTW create) {
     if (CDialog::OnCreate(create) == -1) return -1;
-    m_pStandardDlg = CreateStandardDialog();
+    m_pStandardDlg.reset(CreateStandardDialog());
     if (m_pStandardDlg) {
         m_pStandardDlg->Create(m_pStandardDlg->TemplateId(), m_pStandardDlg->ParentWnd());
         m_pStandardDlg->ShowWindow(SW_SHOW);

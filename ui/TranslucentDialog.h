@@ -2,6 +2,8 @@
 // to the window. A colour-keyed companion dialog lies on top of it and carries what changes.
 #pragma once
 
+#include <memory>
+
 #include "framework/Dialog.h"
 #include "ui/Gdiplus.h"
 #include "ui/StandardDialog.h"
@@ -36,7 +38,7 @@ protected:
     // While the exit question is open, and after the user confirmed it.
     bool m_bExitQuestionOpen = false;
     bool m_bExitConfirmed = false;
-    Gdiplus::Image* m_pImage;
-    CStandardDialog* m_pStandardDlg;
+    std::unique_ptr<Gdiplus::Image> m_pImage;
+    std::unique_ptr<CStandardDialog> m_pStandardDlg;
     BLENDFUNCTION m_blend;
 };

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "update/ManifestFields.h"
+#include "rules/ManifestFields.h"
 
 // Parses a file as one JSON value (see ParseJsonText). False for a missing, unreadable or
 // unparsable file.

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "platform/FileSystem.h"
+#include "platform/ScopedWin.h"
 #include "update/GameFolders.h"
 
 std::wstring GetLauncherDir() {
@@ -30,10 +31,9 @@ std::wstring ResolveInstallRoot() {
     if (HoldsInstalledGame(launcherFolder)) return launcherFolder;
 
     std::wstring base;
-    PWSTR roaming = nullptr;
-    if (SHGetKnownFolderPath(FOLDERID_RoamingAppData, KF_FLAG_CREATE, nullptr, &roaming) == S_OK)
-        base = roaming;
-    CoTaskMemFree(roaming);  // the shell allocates even on some failures
+    scoped::CoTaskMemory<wchar_t> roaming;  // the shell allocates even on some failures
+    if (SHGetKnownFolderPath(FOLDERID_RoamingAppData, KF_FLAG_CREATE, nullptr, roaming.Out()) == S_OK)
+        base = roaming.Get();
     return base + L"\\" + names::kCompany + L"\\" + names::kGame;
 }
 

@@ -10,7 +10,7 @@
 #include "transfer/ResumableSink.h"
 #include "update/GameFolders.h"
 #include "update/Manifest.h"
-#include "update/ReleaseSignature.h"
+#include "rules/ReleaseSignature.h"
 #include "update/Settings.h"
 #include "update/WorkFolder.h"
 

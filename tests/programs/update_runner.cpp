@@ -84,7 +84,7 @@ int wmain(int argc, wchar_t** argv) {
         }
         ++samples;
     }
-    WaitForSingleObject(task->thread, 30000);
+    WaitForSingleObject(task->thread.Get(), 30000);
 
     std::wstring out;
     auto put = [&](const wchar_t* key, const std::wstring& value) { out += key + (L"=" + value) + L"\n"; };

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer/EntryName.h"
+#include "rules/EntryName.h"
 
 struct PackageReport {
     bool ok = false;
@@ -22,7 +22,3 @@ PackageReport CheckPackage(const std::string& path);
 // The publisher's message for a refused name: the entry, what is wrong, and the entry it clashes
 // with.
 std::string DescribeNameCheck(const NameCheck& check, const std::vector<PackageEntry>& entries);
-
-// Whether the launcher's decoder takes a coder: Copy, LZMA, LZMA2, the filters Delta, BCJ, PPC,
-// IA64, ARM, ARMT, SPARC, and BCJ2.
-bool IsLauncherCoder(uint32_t methodId);

@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "tools/release/PackageCheck.h"
-#include "transfer/EntryName.h"
-#include "update/ManifestFields.h"
-#include "update/ReleaseSignature.h"
+#include "rules/EntryName.h"
+#include "rules/ManifestFields.h"
+#include "rules/ReleaseSignature.h"
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "update/ReleaseSignature.h"
+#include "rules/ReleaseSignature.h"
 
 #include <sodium.h>
 

@@ -6,14 +6,13 @@
 
 #include <json/value.h>
 
-#include <array>
 #include <cstdint>
 #include <string>
 
+#include "platform/Sha256Digest.h"
+
 // A manifest body longer than this is refused before it is parsed.
 inline constexpr uint64_t MANIFEST_MAX_BYTES = 1024 * 1024;
-
-using Sha256Digest = std::array<uint8_t, 32>;
 
 struct ManifestFields {
     int32_t version = 0;     // "ServerVersionCode"

@@ -1,4 +1,4 @@
-#include "update/ManifestFields.h"
+#include "rules/ManifestFields.h"
 
 #include <json/reader.h>
 

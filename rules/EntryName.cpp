@@ -1,4 +1,4 @@
-#include "transfer/EntryName.h"
+#include "rules/EntryName.h"
 
 #include <cstdint>
 #include <map>
