@@ -48,9 +48,11 @@ BOOL CGantlowApp::InitInstance() {
     m_pMainWnd = dialog.get();
     dialog->DoModal();
     m_pMainWnd = nullptr;
-    const bool workerRunning = dialog->WorkerRunning();
+    // After a confirmed exit the worker is stopping: the process ends when it has, or after a
+    // bounded wait.
+    const bool workerRunning = dialog->WorkerRunning(WORKER_STOP_WAIT_MS);
     dialog.reset();
-    // After a confirmed exit the worker may still be at work: end without destructors under it.
+    // A worker still at work after that: end without destructors under it.
     if (workerRunning) EndProcess(0, false);
     return FALSE;
 }

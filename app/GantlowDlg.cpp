@@ -66,6 +66,11 @@ void CGantlowDlg::OnHandlerFault(UINT) {
     QuitLauncher(UNINSTALL_ERR_UNEXPECTED);
 }
 
+void CGantlowDlg::OnExitConfirmed() {
+    // The worker stops at its next piece; a partial download stays for the next run.
+    if (m_pUpdateTask) m_pUpdateTask->stop = true;
+}
+
 void CGantlowDlg::Refresh() {
     g_bRefreshStarted = true;
     if (m_pUpdateTask) {

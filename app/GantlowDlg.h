@@ -18,6 +18,8 @@ extern bool g_bRefreshStarted;
 inline constexpr UINT_PTR REFRESH_TIMER_ID = 1000;
 // How long the end of the launcher waits for a worker that has just finished its record.
 inline constexpr DWORD WORKER_EXIT_GRACE_MS = 250;
+// How long a confirmed exit waits for the worker to stop before the process ends anyway.
+inline constexpr DWORD WORKER_STOP_WAIT_MS = 5000;
 // An update is shown for at least this long before it completes.
 inline constexpr ULONGLONG MIN_UPDATE_DISPLAY_MS = 1000;
 
@@ -41,6 +43,7 @@ protected:
     void OnDialogMoved() override;
     void OnTimer(UINT_PTR id) override;
     void OnHandlerFault(UINT message) override;
+    void OnExitConfirmed() override;
 
 private:
     // The refresh: copies the record's progress and status, draws them, completes when done.

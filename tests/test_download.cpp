@@ -237,6 +237,45 @@ TEST(DownloadProgressValue, ScaleCapAndUnknownLength) {
     EXPECT_EQ(field.load(), 5000);
     DownloadProgress none{nullptr};
     EXPECT_EQ(DownloadProgressCallback(&none, 10, 5, 0, 0), 0);
+    // A stop request ends the transfer at its next call.
+    StopFlag stop{false};
+    DownloadProgress stoppable{&field, 0, &stop};
+    EXPECT_EQ(DownloadProgressCallback(&stoppable, 10, 6, 0, 0), 0);
+    stop = true;
+    EXPECT_NE(DownloadProgressCallback(&stoppable, 10, 7, 0, 0), 0);
+    EXPECT_EQ(field.load(), 6000);
+}
+
+TEST(DownloadFile, AStopRequestEndsATransferThatIsStillComing) {
+    HttpServer server;
+    server.Route("/trickle", [&server](SOCKET client) {
+        HttpServer::Send(client, HttpServer::Head(200, "Content-Length: 100000000\r\n"));
+        const std::string piece(4096, 'x');
+        for (int i = 0; i < 2000 && !server.Stopping(); ++i) {
+            if (!HttpServer::Send(client, piece)) break;
+            Sleep(10);
+        }
+    });
+    StopFlag stop{false};
+    AtomicInt field{0};
+    DownloadProgress target{&field, 0, &stop};
+    std::thread stopper([&stop] {
+        Sleep(500);
+        stop = true;
+    });
+    std::string body;
+    struct Collect : DownloadSink {
+        std::string* body;
+        bool Write(const char* data, size_t size) override {
+            body->append(data, size);
+            return true;
+        }
+    } sink;
+    sink.body = &body;
+    EXPECT_EQ(DownloadFile(&target, server.Url("/trickle").c_str(), sink), CURLE_ABORTED_BY_CALLBACK);
+    stopper.join();
+    EXPECT_GT(body.size(), 0u);
+    EXPECT_LT(body.size(), 100000000u);
 }
 
 TEST(DownloadFile, TheShippedStallLimitIsWhatADownloadUsesWithoutASeam) {

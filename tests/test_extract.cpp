@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <thread>
 #include <vector>
 
 #include "platform/CheckedSum.h"
@@ -374,6 +375,23 @@ TEST(StreamingExtraction, MultiChunkLzma2IsDecodedOnSeveralThreads) {
     if (Lzma2DecoderThreads() > 1) {
         EXPECT_EQ(r[L"multiThreaded"], L"1");
     }
+}
+
+TEST(StreamingExtraction, AStopRequestEndsTheExtractionAndLeavesNoFileLookingComplete) {
+    // The 512 MiB block: a stop once the first file is under way ends it long before the end.
+    TempDir dir;
+    StopFlag stop{false};
+    AtomicInt progress{0};
+    int result = -1;
+    std::thread extraction([&] { result = Extract7z(Fixture(L"big-block.7z"), dir / L"out\\", &progress, &stop); });
+    const std::wstring first = dir / L"out\\part0.bin";
+    for (int i = 0; i < 600 && !Exists(first); ++i) Sleep(50);
+    stop = true;
+    extraction.join();
+    EXPECT_EQ(result, EXTRACT_STOPPED);
+    // Whatever file was under way is gone; only whole files stay.
+    for (const auto& file : ListTree(dir / L"out"))
+        EXPECT_EQ(file.second.size(), 128u << 20) << Narrow(file.first);
 }
 
 TEST(StreamingExtraction, DamageInTheMiddleOfABlockLeavesNoFileLookingComplete) {

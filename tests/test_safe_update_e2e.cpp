@@ -489,3 +489,65 @@ TEST_F(SafeUpdateTest, APreviousGameWithoutAManifestComesBackWithTheSavesInIt) {
     EXPECT_TRUE(ListTree(Game()) == before);
     EXPECT_FALSE(Exists(root + L"\\game.old"));
 }
+
+TEST_F(SafeUpdateTest, LeavingDuringTheDownloadStopsTheWorkerAndKeepsThePartForTheNextRun) {
+    const std::string etag = "\"release-2\"";
+    std::mutex mutex;
+    std::vector<std::string> ranges;
+    server.RouteRequest("/slow.7z", [&](SOCKET client, const std::string& request) {
+        const std::string range = HttpServer::HeaderOf(request, "Range");
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ranges.push_back(range);
+        }
+        if (!range.empty() && HttpServer::HeaderOf(request, "If-Range") == etag) {
+            const size_t from = std::stoul(range.substr(6));
+            HttpServer::Send(client, HttpServer::Head(206, "ETag: " + etag + "\r\nContent-Range: bytes " +
+                                                               std::to_string(from) + "-" + std::to_string(package.size() - 1) +
+                                                               "/" + std::to_string(package.size()) + "\r\nContent-Length: " +
+                                                               std::to_string(package.size() - from) + "\r\n") +
+                                         package.substr(from));
+            return;
+        }
+        // The whole file, slowly: a piece every 200 ms.
+        HttpServer::Send(client, HttpServer::Head(200, "ETag: " + etag + "\r\nContent-Length: " +
+                                                           std::to_string(package.size()) + "\r\n"));
+        const size_t pieces = 100;
+        for (size_t i = 0; i < pieces && !server.Stopping(); ++i) {
+            const size_t from = package.size() * i / pieces, to = package.size() * (i + 1) / pieces;
+            if (!HttpServer::Send(client, package.substr(from, to - from))) break;
+            Sleep(200);
+        }
+    });
+    const std::string manifest = ManifestWith(2, server.Url("/slow.7z"), SizeAndHash(package.size(), packageHash));
+    ServeManifest(manifest);
+    InstallVersionOne(Game());
+    const auto before = ListTree(Game());
+    const std::wstring partial = root + L"\\temp\\com.larkvane.vantrel.pcquenby.7z";
+
+    ChildProcess run(launcher, L"");
+    HWND window = FindLauncherWindow(run.Id(), 20000);
+    ASSERT_TRUE(window);
+    for (int i = 0; i < 200 && ReadFileBytes(partial).size() < package.size() / 20; ++i) Sleep(50);
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    MessageBoxInfo question;
+    ASSERT_TRUE(WaitForMessageBox(question, 20000, run.Id()));
+    AnswerMessageBox(question, IDOK);
+    EXPECT_EQ(run.Wait(10000), 0u);
+    // The worker stopped and cleaned up after itself (the downloaded manifest is gone), and the
+    // part of the package stays with its record.
+    EXPECT_TRUE(ListTree(Game()) == before);
+    EXPECT_FALSE(Exists(root + L"\\temp\\version.json"));
+    const size_t kept = ReadFileBytes(partial).size();
+    EXPECT_GT(kept, 0u);
+    EXPECT_LT(kept, package.size());
+    EXPECT_TRUE(Exists(partial + L".resume"));
+
+    // The next run asks only for the rest and installs the game.
+    ChildProcess next(launcher, L"");
+    EXPECT_EQ(next.Wait(60000), 0u);
+    ASSERT_TRUE(WaitFor(record, 10000));
+    KillProcessesNamed(L"Vantrel.exe");
+    EXPECT_EQ(ranges.back(), "bytes=" + std::to_string(kept) + "-");
+    EXPECT_EQ(ReadFileBytes(Game() + L"\\version.json"), manifest);
+}

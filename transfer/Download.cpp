@@ -172,6 +172,7 @@ int32_t DownloadProgressValue(double dltotal, double dlnow) {
 
 int DownloadProgressCallback(void* target, double dltotal, double dlnow, double, double) {
     auto* t = static_cast<DownloadProgress*>(target);
+    if (t && StopRequested(t->stop)) return 1;  // the player left: the transfer ends here
     if (!t || !t->progress) return 0;
     // A continued file counts its earlier bytes as done: the bar goes on where it stopped.
     const double before = double(t->alreadyThere);

@@ -5,6 +5,7 @@
 
 #include "platform/Progress.h"
 #include "platform/SharedText.h"
+#include "platform/StopFlag.h"
 
 #include <cstdint>
 #include <string>
@@ -14,6 +15,8 @@ struct DownloadProgress {
     AtomicInt* progress = nullptr;
     // Bytes the file held before this transfer continued it; progress counts them as done.
     uint64_t alreadyThere = 0;
+    // Set: the transfer ends at its next block (CURLE_ABORTED_BY_CALLBACK, 42).
+    const StopFlag* stop = nullptr;
 };
 
 // The final response as far as a resumed download cares about it.

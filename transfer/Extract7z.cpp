@@ -43,7 +43,7 @@ bool EnsureCapacity(std::vector<T>& buffer, size_t units) {
 // with the folder's own checksum kept over all of them.
 class FolderReader {
 public:
-    FolderReader(const CSzArEx* db, HANDLE file) : m_db(db), m_file(file) {}
+    FolderReader(const CSzArEx* db, HANDLE file, const StopFlag* stop) : m_db(db), m_file(file), m_stop(stop) {}
 
     // Finishes the current folder and opens the given one (a file without data has none).
     SRes MoveTo(UInt32 folderIndex) {
@@ -58,6 +58,7 @@ public:
     // Writes the next size bytes of the folder to out, adding them to fileCrc.
     int CopyTo(HANDLE out, UInt64 size, std::vector<Byte>& piece, UInt32& fileCrc) {
         while (size > 0) {
+            if (StopRequested(m_stop)) return EXTRACT_STOPPED;
             if (!m_stream) return SZ_ERROR_DATA;
             size_t got = size_t(std::min<UInt64>(size, piece.size()));
             SRes result = m_stream->Read(piece.data(), &got);
@@ -77,6 +78,7 @@ public:
         if (!m_stream) return SZ_OK;
         Byte rest[4096];
         for (;;) {
+            if (StopRequested(m_stop)) return EXTRACT_STOPPED;
             size_t got = sizeof rest;
             SRes result = m_stream->Read(rest, &got);
             if (result != SZ_OK) return result;
@@ -93,6 +95,7 @@ public:
 private:
     const CSzArEx* m_db;
     HANDLE m_file;
+    const StopFlag* m_stop;
     UInt32 m_index = UInt32(-1);
     std::unique_ptr<ByteSource> m_stream;
     UInt32 m_crc = CRC_INIT_VAL;
@@ -185,7 +188,8 @@ int InspectPackage(const std::wstring& archive, PackageSummary& summary) {
     return 0;
 }
 
-int Extract7z(const std::wstring& archive, const std::wstring& destination, AtomicInt* progress) {
+int Extract7z(const std::wstring& archive, const std::wstring& destination, AtomicInt* progress,
+              const StopFlag* stop) {
     HANDLE file = CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return EXTRACT_CANNOT_OPEN;
@@ -196,7 +200,7 @@ int Extract7z(const std::wstring& archive, const std::wstring& destination, Atom
         result = opened.Open();
         CSzArEx* db = opened.Database();
 
-        FolderReader folder(db, file);
+        FolderReader folder(db, file, stop);
         std::vector<Byte> piece;
         if (result == 0 && !EnsureCapacity(piece, kCopyPiece)) result = EXTRACT_NO_MEMORY;
         bool destinationMade = false;  // an archive with nothing to write creates nothing

@@ -7,6 +7,7 @@
 #include "rules/EntryName.h"
 #include "platform/Progress.h"
 #include "platform/SharedText.h"
+#include "platform/StopFlag.h"
 
 // The extractor's own result codes (the decoder's codes share these numbers).
 inline constexpr int EXTRACT_CANNOT_OPEN = 1;
@@ -23,7 +24,11 @@ inline constexpr int EXTRACT_SIZE_OVERFLOW = 19;  // the unpacked sizes add up p
 // created, written or flushed to the disk, 16 when an entry name would lead outside the
 // destination or is one Windows cannot hold (nothing is then written), or the decoder's own
 // result code. Every file written is on the disk (flushed and closed) when it returns 0.
-int Extract7z(const std::wstring& archive, const std::wstring& destination, AtomicInt* progress);
+// stop (may be null): when set, the extraction ends at its next piece with EXTRACT_STOPPED, the
+// file under way deleted.
+inline constexpr int EXTRACT_STOPPED = 20;
+int Extract7z(const std::wstring& archive, const std::wstring& destination, AtomicInt* progress,
+              const StopFlag* stop = nullptr);
 
 // What a package holds, read without unpacking anything.
 struct PackageSummary {

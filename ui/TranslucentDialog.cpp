@@ -124,6 +124,7 @@ void CTranslucentDialog::OnSysCommand(UINT id, LPARAM lParam) {
         m_bExitQuestionOpen = false;
         if (answer == IDOK) {
             m_bExitConfirmed = true;
+            OnExitConfirmed();
             if (m_pStandardDlg) m_pStandardDlg->PostMessage(WM_QUIT, 0, 0);
             return;
         }

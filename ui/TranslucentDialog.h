@@ -22,6 +22,8 @@ protected:
     virtual CStandardDialog* CreateStandardDialog() = 0;
     // Called at the end of every move.
     virtual void OnDialogMoved() {}
+    // Called when the user has confirmed the exit question, before the window ends.
+    virtual void OnExitConfirmed() {}
 
     // Pushes the background image to the system once.
     void UpdateBackground();

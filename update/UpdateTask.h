@@ -8,6 +8,7 @@
 
 #include "platform/Progress.h"
 #include "platform/SharedText.h"
+#include "platform/StopFlag.h"
 #include "platform/WorkerTask.h"
 #include "update/LaunchErrors.h"
 
@@ -28,6 +29,8 @@ struct UpdateTask {
     // The publisher's public key (base64); empty: manifests need no signature. Set by the
     // dialog before the worker starts, never changed afterwards.
     std::string releasePublicKey;
+    // Set by the dialog when the player leaves: the worker stops at its next piece.
+    StopFlag stop{false};
     scoped::Handle thread;  // the worker's, owned by the dialog
 };
 

@@ -43,11 +43,12 @@ std::wstring FromAnsi(const std::string& text) {
 
 // Downloads url into a freshly created file through sink; the stage field ends at PROGRESS_FULL
 // either way. A file that cannot be created, a failed transfer and a failed close all fail.
-bool DownloadInto(const std::wstring& path, const char* url, AtomicInt& stage, FileSink& sink) {
+bool DownloadInto(const std::wstring& path, const char* url, AtomicInt& stage, FileSink& sink,
+                  const StopFlag& stop) {
     DeleteFileW(path.c_str());
     bool ok = sink.Open(path);
     if (ok) {
-        DownloadProgress target{&stage};
+        DownloadProgress target{&stage, 0, &stop};
         ok = DownloadFile(&target, url, sink) == 0;
         ok = sink.Close() && ok;
     }
@@ -159,7 +160,7 @@ bool UpdateRun::FetchManifest(ManifestFields& server) {
     std::string narrowUrl;
     FileSink sink(MANIFEST_MAX_BYTES, false);
     if (!NarrowUrl(m_manifestUrl, narrowUrl) ||
-        !DownloadInto(m_paths.downloadedManifest, narrowUrl.c_str(), m_task.manifestProgress, sink)) {
+        !DownloadInto(m_paths.downloadedManifest, narrowUrl.c_str(), m_task.manifestProgress, sink, m_task.stop)) {
         m_task.manifestProgress = PROGRESS_FULL;
         if (sink.Exceeded()) {  // not a manifest at all: nothing else is fetched
             FailAndClean(LAUNCH_ERR_VERSION_FILE);
@@ -194,7 +195,7 @@ bool UpdateRun::IsManifestAuthentic(const std::string& narrowManifestUrl) {
     FileSink sink(SIGNATURE_MAX_BYTES, false);
     AtomicInt unused{0};
     std::string signatureText;
-    return DownloadInto(signatureFile, (narrowManifestUrl + ".sig").c_str(), unused, sink) &&
+    return DownloadInto(signatureFile, (narrowManifestUrl + ".sig").c_str(), unused, sink, m_task.stop) &&
            ReadWholeFile(signatureFile, signatureText) &&
            IsManifestSignedBy(m_manifestBytes, signatureText, key);
 }
@@ -211,7 +212,7 @@ bool UpdateRun::FetchPackage(const ManifestFields& server) {
 
     // A partial file of the same package is continued; one the server will not continue is
     // fetched again from its first byte, once.
-    DownloadProgress target{&m_task.packageProgress};
+    DownloadProgress target{&m_task.packageProgress, 0, &m_task.stop};
     bool ok = sink.Prepare() && DownloadFile(&target, server.packageUrl.c_str(), sink) == 0;
     ok = sink.Close() && ok;
     if (!ok && sink.RestartNeeded()) {
@@ -261,7 +262,7 @@ bool UpdateRun::InstallPackage() {
     // The new game is unpacked beside the old one, which stays whole until the swap. Every file
     // and the manifest copy are on the disk before the first rename.
     CreateDirectoryTree(m_paths.stagedGameDir);
-    code = Extract7z(m_paths.packageFile, m_paths.stagedGameDir + L"\\", &m_task.unpackProgress);
+    code = Extract7z(m_paths.packageFile, m_paths.stagedGameDir + L"\\", &m_task.unpackProgress, &m_task.stop);
     if (code == 0 && !WriteWholeFile(m_paths.stagedGameDir + L"\\version.json", m_manifestBytes))
         code = EXTRACT_OUTPUT_FAILED;
     m_task.unpackError = code;

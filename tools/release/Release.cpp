@@ -52,24 +52,54 @@ bool WriteNewFile(const std::string& path, const std::string& bytes, mode_t mode
     return close(fd) == 0;
 }
 
-std::string LoadSecretKey(const std::string& path, std::vector<unsigned char>& secret) {
-    std::string text;
+// Secret bytes that are wiped when they go, on every path out, failures included.
+template <size_t Size>
+class WipedBytes {
+public:
+    WipedBytes() = default;
+    ~WipedBytes() { sodium_memzero(m_bytes, Size); }
+    WipedBytes(const WipedBytes&) = delete;
+    WipedBytes& operator=(const WipedBytes&) = delete;
+    unsigned char* Data() { return m_bytes; }
+    const unsigned char* Data() const { return m_bytes; }
+    static constexpr size_t size = Size;
+
+private:
+    unsigned char m_bytes[Size] = {};
+};
+using SecretKey = WipedBytes<crypto_sign_SECRETKEYBYTES>;
+
+// A string holding secret text (the key file's base64), wiped when it goes.
+class WipedText {
+public:
+    WipedText() = default;
+    ~WipedText() { sodium_memzero(&m_text[0], m_text.size()); }
+    WipedText(const WipedText&) = delete;
+    WipedText& operator=(const WipedText&) = delete;
+    std::string& Text() { return m_text; }
+
+private:
+    std::string m_text;
+};
+
+std::string LoadSecretKey(const std::string& path, SecretKey& secret) {
+    WipedText file;
+    std::string& text = file.Text();
     if (!ReadFile(path, text, 1024)) return path + ": cannot read the secret key";
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    secret.assign(crypto_sign_SECRETKEYBYTES, 0);
     size_t length = 0;
     const char* end = nullptr;
-    if (sodium_base642bin(secret.data(), secret.size(), text.data(), text.size(), nullptr, &length, &end,
+    if (sodium_base642bin(secret.Data(), SecretKey::size, text.data(), text.size(), nullptr, &length, &end,
                           sodium_base64_VARIANT_ORIGINAL) != 0 ||
-        length != secret.size() || end != text.data() + text.size())
+        length != SecretKey::size || end != text.data() + text.size())
         return path + ": not a secret key made by keygen";
     return "";
 }
 
-std::string SignatureText(const std::string& bytes, const std::vector<unsigned char>& secret) {
+std::string SignatureText(const std::string& bytes, const SecretKey& secret) {
     unsigned char signature[crypto_sign_BYTES];
     crypto_sign_detached(signature, nullptr, reinterpret_cast<const unsigned char*>(bytes.data()),
-                         bytes.size(), secret.data());
+                         bytes.size(), secret.Data());
     return EncodeBase64(signature, sizeof signature) + "\n";
 }
 
@@ -178,11 +208,12 @@ std::string MakeKeyPair(const std::string& secretKeyFile, std::string& publicKey
     if (sodium_init() < 0) return "libsodium cannot start";
     if (access(secretKeyFile.c_str(), F_OK) == 0)
         return secretKeyFile + ": exists already; a key is never overwritten";
-    unsigned char publicKey[crypto_sign_PUBLICKEYBYTES], secret[crypto_sign_SECRETKEYBYTES];
-    crypto_sign_keypair(publicKey, secret);
-    const std::string text = EncodeBase64(secret, sizeof secret) + "\n";
-    sodium_memzero(secret, sizeof secret);
-    if (!WriteNewFile(secretKeyFile, text, 0600)) return secretKeyFile + ": cannot be created";
+    unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
+    SecretKey secret;
+    crypto_sign_keypair(publicKey, secret.Data());
+    WipedText text;
+    text.Text() = EncodeBase64(secret.Data(), SecretKey::size) + "\n";
+    if (!WriteNewFile(secretKeyFile, text.Text(), 0600)) return secretKeyFile + ": cannot be created";
     publicKeyBase64 = EncodeBase64(publicKey, sizeof publicKey);
     return "";
 }
@@ -206,46 +237,44 @@ std::string CheckGameFolder(const std::string& folder) {
     return problem;
 }
 
-std::string MakeRelease(const ReleaseRequest& r) {
-    if (sodium_init() < 0) return "libsodium cannot start";
-    std::vector<unsigned char> secret;
-    std::string problem = LoadSecretKey(r.secretKeyFile, secret);
-    if (!problem.empty()) return problem;
+namespace {
+
+// What the request asks for, before anything is read or written.
+std::string CheckRequest(const ReleaseRequest& r) {
     if (r.version < 1 || r.version > INT32_MAX)
         return "version " + std::to_string(r.version) + ": must be a whole number from 1 to 2147483647";
     if (r.baseUrl.rfind("http://", 0) != 0) return r.baseUrl + ": the launcher fetches plain http:// URLs only";
     if (r.solidBlockMiB < 1) return "the solid-block limit must be at least 1 MiB";
-    if (!r.previousManifest.empty()) {
-        std::string bytes;
-        Json::Value root;
-        ManifestFields previous;
-        if (!ReadFile(r.previousManifest, bytes, MANIFEST_MAX_BYTES) || !ParseJsonText(bytes, root) ||
-            !ReadManifestFields(root, previous))
-            return r.previousManifest + ": not a manifest the launcher reads";
-        if (r.version <= previous.version)
-            return "version " + std::to_string(r.version) + " is not higher than " +
-                   std::to_string(previous.version) + " in " + r.previousManifest +
-                   "; players would never install it";
-    }
-    problem = CheckGameFolder(r.gameFolder);
-    if (!problem.empty()) return problem;
-    if (!IsFolderEmptyOrMissing(r.outFolder)) return r.outFolder + ": must be a new or empty folder";
-    mkdir(r.outFolder.c_str(), 0755);
+    return "";
+}
 
-    const std::string packageName = "Vantrel-" + std::to_string(r.version) + ".7z";
-    const std::string package = AbsolutePath(r.outFolder + "/" + packageName);
+// A release players would never install: not higher than the previous one.
+std::string CheckAgainstPrevious(const ReleaseRequest& r) {
+    if (r.previousManifest.empty()) return "";
+    std::string bytes;
+    Json::Value root;
+    ManifestFields previous;
+    if (!ReadFile(r.previousManifest, bytes, MANIFEST_MAX_BYTES) || !ParseJsonText(bytes, root) ||
+        !ReadManifestFields(root, previous))
+        return r.previousManifest + ": not a manifest the launcher reads";
+    if (r.version <= previous.version)
+        return "version " + std::to_string(r.version) + " is not higher than " + std::to_string(previous.version) +
+               " in " + r.previousManifest + "; players would never install it";
+    return "";
+}
+
+// Packs the game and checks the package as the launcher will.
+std::string PackAndCheck(const ReleaseRequest& r, const std::string& package, PackageReport& report) {
     fprintf(stderr, "packing %s into %s\n", r.gameFolder.c_str(), package.c_str());
-    problem = Pack(r.gameFolder, package, r.solidBlockMiB);
+    const std::string problem = Pack(r.gameFolder, package, r.solidBlockMiB);
     fputc('\n', stderr);  // after 7zz's progress line
     if (!problem.empty()) return problem;
-    PackageReport report = CheckPackage(package);
-    if (!report.ok) return package + ": " + report.problem;
+    report = CheckPackage(package);
+    return report.ok ? "" : package + ": " + report.problem;
+}
 
-    uint64_t size = 0;
-    Sha256Digest digest{};
-    problem = Sha256OfFile(package, size, digest);
-    if (!problem.empty()) return problem;
-
+std::string ManifestText(const ReleaseRequest& r, const std::string& packageName, uint64_t size,
+                         const Sha256Digest& digest) {
     std::string base = r.baseUrl;
     while (!base.empty() && base.back() == '/') base.pop_back();
     Json::Value manifest(Json::objectValue);
@@ -255,13 +284,37 @@ std::string MakeRelease(const ReleaseRequest& r) {
     manifest["WinPackageSHA256"] = Sha256Hex(digest);
     Json::StreamWriterBuilder writer;
     writer["indentation"] = "  ";
-    const std::string bytes = Json::writeString(writer, manifest) + "\n";
+    return Json::writeString(writer, manifest) + "\n";
+}
 
+}  // namespace
+
+std::string MakeRelease(const ReleaseRequest& r) {
+    if (sodium_init() < 0) return "libsodium cannot start";
+    SecretKey secret;
+    std::string problem = LoadSecretKey(r.secretKeyFile, secret);
+    if (problem.empty()) problem = CheckRequest(r);
+    if (problem.empty()) problem = CheckAgainstPrevious(r);
+    if (problem.empty()) problem = CheckGameFolder(r.gameFolder);
+    if (!problem.empty()) return problem;
+    if (!IsFolderEmptyOrMissing(r.outFolder)) return r.outFolder + ": must be a new or empty folder";
+    mkdir(r.outFolder.c_str(), 0755);
+
+    const std::string packageName = "Vantrel-" + std::to_string(r.version) + ".7z";
+    const std::string package = AbsolutePath(r.outFolder + "/" + packageName);
+    PackageReport report;
+    problem = PackAndCheck(r, package, report);
+    if (!problem.empty()) return problem;
+    uint64_t size = 0;
+    Sha256Digest digest{};
+    problem = Sha256OfFile(package, size, digest);
+    if (!problem.empty()) return problem;
+
+    const std::string bytes = ManifestText(r, packageName, size, digest);
     const std::string manifestPath = r.outFolder + "/" + MANIFEST_FILE_NAME;
     if (!WriteNewFile(manifestPath, bytes, 0644)) return manifestPath + ": cannot be written";
     if (!WriteNewFile(manifestPath + ".sig", SignatureText(bytes, secret), 0644))
         return manifestPath + ".sig: cannot be written";
-    sodium_memzero(secret.data(), secret.size());
     fprintf(stderr, "release %lld: %u entries, %.1f MiB unpacked, package %.1f MiB, largest solid block %.1f MiB\n",
             (long long)r.version, report.entries, report.unpackedBytes / 1048576.0, size / 1048576.0,
             report.largestFolder / 1048576.0);
@@ -270,7 +323,7 @@ std::string MakeRelease(const ReleaseRequest& r) {
 
 std::string SignFile(const std::string& secretKeyFile, const std::string& file) {
     if (sodium_init() < 0) return "libsodium cannot start";
-    std::vector<unsigned char> secret;
+    SecretKey secret;
     std::string problem = LoadSecretKey(secretKeyFile, secret);
     if (!problem.empty()) return problem;
     std::string bytes;
