@@ -85,6 +85,7 @@ public:
     T* operator->() const { return m_p; }
     T* Get() const { return m_p; }
     void** OutVoid() { return reinterpret_cast<void**>(&m_p); }
+    T** Out() { return &m_p; }
 
 private:
     T* m_p = nullptr;

@@ -8,6 +8,7 @@
 #include "install/UninstallEntry.h"
 #include "install/UninstallTask.h"
 #include "platform/FileSystem.h"
+#include "platform/Process.h"
 #include "tests/support/Shell.h"
 #include "tests/support/TestFiles.h"
 
@@ -235,8 +236,9 @@ TEST_F(InstallTest, UninstallWithoutEntryUsesTheDefaultInstallRoot) {
     EXPECT_EQ(r[L"progress"], L"10000");
     EXPECT_FALSE(Exists(defaultGame));
     EXPECT_TRUE(IsDirectory(root + L"\\game"));  // not registered, not touched
-    Sleep(1000);
-    EXPECT_TRUE(Exists(runner));  // no interpreter named: nothing deletes the launcher
+    // No interpreter named: none was started, and nothing deletes the launcher.
+    EXPECT_FALSE(IsProcessRunning(L"cmd.exe", 0));
+    EXPECT_TRUE(Exists(runner));
 }
 
 TEST_F(InstallTest, UninstallRefusesWhileTheGameRuns) {

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "platform/Process.h"
 #include "tests/support/LauncherFixture.h"
 #include "tests/support/Screen.h"
 #include "ui/ProgressGeometry.h"
@@ -151,7 +152,7 @@ TEST_F(LauncherTest, SecondInstanceIsRefusedUnlessForced) {
     CopyFileW(launcher.c_str(), (other / L"Other.exe").c_str(), FALSE);
     ChildProcess renamed(other / L"Other.exe", L"");
     EXPECT_TRUE(FindLauncherWindow(renamed.Id(), 20000));
-    EXPECT_FALSE(WaitForMessageBox(box, 1000, renamed.Id()));
+    EXPECT_FALSE(WaitForMessageBox(box, 1000, renamed.Id())) << Narrow(box.caption) << ": " << Narrow(box.text);
 }
 
 TEST_F(LauncherTest, ClosingTheSplashAsksFirst) {
@@ -209,8 +210,9 @@ TEST_F(LauncherTest, WhileTheExitQuestionIsOpenCompletionWaits) {
         if (answer == IDCANCEL) {
             EXPECT_TRUE(WaitFor(record, 10000));  // completion went on: the game started
         } else {
-            Sleep(1500);
-            EXPECT_FALSE(Exists(record));  // ended without starting the game
+            // Ended without starting the game: a game it started would be running now.
+            EXPECT_FALSE(IsProcessRunning(L"Vantrel.exe", 0));
+            EXPECT_FALSE(Exists(record));
         }
         KillProcessesNamed(L"Vantrel.exe");
     }
@@ -317,6 +319,7 @@ TEST_F(LauncherTest, UninstallIsRefusedWhileTheGameRuns) {
     EXPECT_EQ(ReadFileBytes(root + L"\\game\\saves.dat"), "progress");
     std::wstring location;
     EXPECT_TRUE(ReadRegistryString(UninstallKeyPath(), L"InstallLocation", location));
-    Sleep(1500);
-    EXPECT_TRUE(Exists(copy));  // no self-deletion either
+    // No self-deletion either: its interpreter would have been started before the launcher ended.
+    EXPECT_FALSE(IsProcessRunning(L"cmd.exe", 0));
+    EXPECT_TRUE(Exists(copy));
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/support/HttpServer.h"
+#include "tests/support/ScriptedPackage.h"
 #include "tests/support/TestFiles.h"
 #include "transfer/ResumableSink.h"
 
@@ -91,42 +92,20 @@ TEST(JudgeResumeResponse, Table) {
 }
 
 namespace {
-// A file served as a careful server does: Range honoured when If-Range names its ETag.
-struct RangeServer {
+// A file served on a server of its own, ranges as the mode says.
+struct RangeServer : ScriptedPackage {
     HttpServer server;
-    std::string body, etag = "\"v1\"";
-    enum class Mode { Honour, IgnoreRanges, WrongOffset, Refuse416 } mode = Mode::Honour;
-    std::mutex mutex;
-    std::vector<std::string> ranges;  // the Range header of each request ("" for none)
-
     RangeServer() {
-        server.RouteRequest("/p.7z", [this](SOCKET client, const std::string& request) {
-            const std::string range = HttpServer::HeaderOf(request, "Range");
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                ranges.push_back(range);
-            }
-            const bool sameFile = HttpServer::HeaderOf(request, "If-Range") == etag;
-            if (!range.empty() && sameFile && mode != Mode::IgnoreRanges) {
-                const size_t from = std::stoul(range.substr(6));
-                if (mode == Mode::Refuse416) {
-                    HttpServer::Send(client, HttpServer::Head(416, "Content-Length: 0\r\n"));
-                    return;
-                }
-                const size_t start = mode == Mode::WrongOffset ? from - 1 : from;
-                const std::string rest = body.substr(start);
-                HttpServer::Send(client, HttpServer::Head(206, "ETag: " + etag + "\r\nContent-Range: bytes " +
-                                                                   std::to_string(start) + "-" +
-                                                                   std::to_string(body.size() - 1) + "/" +
-                                                                   std::to_string(body.size()) + "\r\nContent-Length: " +
-                                                                   std::to_string(rest.size()) + "\r\n") +
-                                             rest);
-                return;
-            }
-            HttpServer::Send(client, HttpServer::Head(200, "ETag: " + etag + "\r\nContent-Length: " +
-                                                               std::to_string(body.size()) + "\r\n") +
-                                         body);
-        });
+        etag = "\"v1\"";
+        Install(server, "/p.7z");
+    }
+    // What a download of this file wants: its URL and size.
+    ResumeRecord Wanted() const {
+        ResumeRecord wanted;
+        wanted.url = server.Url("/p.7z");
+        wanted.hasSize = true;
+        wanted.size = body.size();
+        return wanted;
     }
 };
 
@@ -153,10 +132,7 @@ TEST(ResumableSink, ContinuesAPartialFileOrStartsOverAsTheServerAnswers) {
         s.mode = c.mode;
         TempDir dir;
         const std::wstring path = dir / L"p.7z";
-        ResumeRecord wanted;
-        wanted.url = s.server.Url("/p.7z");
-        wanted.hasSize = true;
-        wanted.size = s.body.size();
+        const ResumeRecord wanted = s.Wanted();
         // What an interrupted run left: a third of the file and its record.
         WriteFileBytes(path, s.body.substr(0, 100000));
         ResumeRecord saved = wanted;
@@ -179,9 +155,9 @@ TEST(ResumableSink, ContinuesAPartialFileOrStartsOverAsTheServerAnswers) {
         }
         EXPECT_EQ(result, 0);
         EXPECT_EQ(ReadFileBytes(path), s.body);
-        EXPECT_EQ(s.ranges.front(), c.expectRange);
+        EXPECT_EQ(s.Ranges().front(), c.expectRange);
         if (c.restart) {
-            EXPECT_EQ(s.ranges.back(), "");
+            EXPECT_EQ(s.Ranges().back(), "");
         }
         Sha256Digest digest{}, expected{};
         ASSERT_TRUE(sink.Digest(digest));
@@ -211,7 +187,7 @@ TEST(ResumableSink, APartialOfAnotherPackageIsThrownAway) {
     DownloadProgress target{nullptr};
     EXPECT_EQ(DownloadFile(&target, wanted.url.c_str(), sink), 0);
     sink.Close();
-    EXPECT_EQ(s.ranges.front(), "");
+    EXPECT_EQ(s.Ranges().front(), "");
     EXPECT_EQ(ReadFileBytes(path), s.body);
     EXPECT_NE(ReadFileBytes(path + L".resume").find("url=" + wanted.url), std::string::npos);
 }
@@ -248,56 +224,24 @@ TEST(ResumableSink, AsksWithAStrongETagOrTheDateAndNeverAppendsAnotherFile) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        const std::string body = Body();
-        HttpServer server;
-        std::mutex mutex;
-        std::vector<std::string> ifRanges;
-        int requests = 0;
-        server.RouteRequest("/p.7z", [&](SOCKET client, const std::string& request) {
-            int number;
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                number = ++requests;
-                ifRanges.push_back(HttpServer::HeaderOf(request, "If-Range"));
-            }
-            std::string validators = "ETag: " + c.etag + "\r\n";
-            if (!c.lastModified.empty()) validators += "Last-Modified: " + c.lastModified + "\r\n";
-            const std::string range = HttpServer::HeaderOf(request, "Range");
-            if (number == 1) {  // the first run is cut at a third
-                HttpServer::Send(client, HttpServer::Head(200, validators + "Content-Length: " +
-                                                                   std::to_string(body.size()) + "\r\n") +
-                                             body.substr(0, 100000));
-                return;
-            }
-            if (!range.empty()) {
-                const size_t from = std::stoul(range.substr(6));
-                const std::string sent = c.rangeOfAnotherFile ? "ETag: \"r3\"\r\n" : validators;
-                HttpServer::Send(client, HttpServer::Head(206, sent + "Content-Range: bytes " + std::to_string(from) + "-" +
-                                                                   std::to_string(body.size() - 1) + "/" +
-                                                                   std::to_string(body.size()) + "\r\nContent-Length: " +
-                                                                   std::to_string(body.size() - from) + "\r\n") +
-                                             body.substr(from));
-                return;
-            }
-            HttpServer::Send(client, HttpServer::Head(200, validators + "Content-Length: " + std::to_string(body.size()) +
-                                                               "\r\n") +
-                                         body);
-        });
+        RangeServer s;
+        s.body = Body();
+        s.etag = c.etag;
+        s.lastModified = c.lastModified;
         TempDir dir;
         const std::wstring path = dir / L"p.7z";
-        ResumeRecord wanted;
-        wanted.url = server.Url("/p.7z");
-        wanted.hasSize = true;
-        wanted.size = body.size();
+        const ResumeRecord wanted = s.Wanted();
+        s.mode = ScriptedPackage::Mode::CutAtHalf;  // the first run is cut
         {
             ResumableSink first(path, wanted, true);
             ASSERT_TRUE(first.Prepare());
             EXPECT_NE(DownloadFile(nullptr, wanted.url.c_str(), first), 0);
             first.Close();
         }
+        s.mode = c.rangeOfAnotherFile ? ScriptedPackage::Mode::RangeOfAnotherFile : ScriptedPackage::Mode::Honour;
         ResumableSink second(path, wanted, true);
         ASSERT_TRUE(second.Prepare());
-        EXPECT_EQ(second.ResumeOffset(), c.ifRange.empty() ? 0u : 100000u);
+        EXPECT_EQ(second.ResumeOffset(), c.ifRange.empty() ? 0u : s.body.size() / 2);
         int result = DownloadFile(nullptr, wanted.url.c_str(), second);
         second.Close();
         EXPECT_EQ(second.RestartNeeded(), c.rangeOfAnotherFile);
@@ -307,7 +251,8 @@ TEST(ResumableSink, AsksWithAStrongETagOrTheDateAndNeverAppendsAnotherFile) {
             second.Close();
         }
         EXPECT_EQ(result, 0);
-        EXPECT_EQ(ReadFileBytes(path), body);
+        EXPECT_EQ(ReadFileBytes(path), s.body);
+        const auto ifRanges = s.IfRanges();
         ASSERT_GE(ifRanges.size(), 2u);
         EXPECT_EQ(ifRanges[1], c.ifRange);
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/LauncherFixture.h"
+#include "tests/support/ScriptedPackage.h"
 #include "tests/support/TreeCompare.h"
 #include "transfer/ResumableSink.h"
 
@@ -18,14 +19,6 @@ namespace {
 
 const std::wstring kPackageFailure = L"无法下载安装包更新文件，请检查您的网络！\n";
 const std::wstring kBadManifest = L"非法的Version文件，请重新尝试。谢谢！";
-
-std::string ManifestWith(int version, const std::string& url, const std::string& extra) {
-    return "{\"ServerVersionCode\": " + std::to_string(version) + ", \"WinPackageURL\": \"" + url +
-           "\"" + extra + "}";
-}
-std::string SizeAndHash(uint64_t size, const std::string& hash) {
-    return ", \"WinPackageSize\": " + std::to_string(size) + ", \"WinPackageSHA256\": \"" + hash + "\"";
-}
 
 // A Linux folder as the launcher sees it through Wine's drive Z:.
 std::wstring WinePathOf(const std::string& linuxPath) {
@@ -50,6 +43,16 @@ protected:
         WriteFileBytes(folder + L"\\saves\\slot1.dat", "the player's progress");
     }
     void ServeManifest(const std::string& body) { server.RouteBody("/version.json", body); }
+    // Runs the launcher until it has ended and the game it started has written its record.
+    void RunUntilTheGameStarts(const std::wstring& exe, const std::wstring& arguments) {
+        ChildProcess run(exe, arguments);
+        ASSERT_TRUE(run.Started());
+        EXPECT_EQ(run.Wait(60000), 0u);
+        ASSERT_TRUE(WaitFor(record, 10000));  // the game started
+        EXPECT_EQ(ReadFileBytes(record), Narrow(arguments));
+        KillProcessesNamed(L"Vantrel.exe");
+        DeleteFileW(record.c_str());
+    }
 
     // Runs the launcher, expects the failure message, and checks that the game is untouched.
     void ExpectFailureKeepsTheGame(const std::wstring& message) {
@@ -81,34 +84,34 @@ TEST_F(SafeUpdateTest, EveryFailedUpdateLeavesTheInstalledGameAsItWas) {
     const std::string deep = std::string(5000, '[') + std::string(5000, ']');
     struct Case { const char* label; std::string manifest; std::wstring message; };
     const Case cases[] = {
-        {"size mismatch", ManifestWith(2, url, SizeAndHash(package.size() + 1, packageHash)),
+        {"size mismatch", ManifestJson(2, url, SizeAndHashMembers(package.size() + 1, packageHash)),
          kPackageFailure + Widen(url)},
         {"hash mismatch",
-         ManifestWith(2, url, SizeAndHash(package.size(), std::string(64, 'a'))),
+         ManifestJson(2, url, SizeAndHashMembers(package.size(), std::string(64, 'a'))),
          kPackageFailure + Widen(url)},
         {"uppercase hash of another package",
-         ManifestWith(2, url, ", \"WinPackageSHA256\": \"" + std::string(63, 'F') + "0\""),
+         ManifestJson(2, url, ", \"WinPackageSHA256\": \"" + std::string(63, 'F') + "0\""),
          kPackageFailure + Widen(url)},
-        {"a page where the package should be", ManifestWith(2, server.Url("/page.7z"), ""),
+        {"a page where the package should be", ManifestJson(2, server.Url("/page.7z"), ""),
          L"解压文件失败，错误码(17)，请重新尝试。谢谢！"},
         {"endless body with a declared size",
-         ManifestWith(2, server.Url("/endless.7z"), ", \"WinPackageSize\": 1000000"),
+         ManifestJson(2, server.Url("/endless.7z"), ", \"WinPackageSize\": 1000000"),
          kPackageFailure + Widen(server.Url("/endless.7z"))},
-        {"a name leading outside", ManifestWith(2, server.Url("/unsafe.7z"), ""),
+        {"a name leading outside", ManifestJson(2, server.Url("/unsafe.7z"), ""),
          L"解压文件失败，错误码(16)，请重新尝试。谢谢！"},
-        {"a damaged block", ManifestWith(2, server.Url("/damaged.7z"), ""),
+        {"a damaged block", ManifestJson(2, server.Url("/damaged.7z"), ""),
          L"解压文件失败，错误码(3)，请重新尝试。谢谢！"},
-        {"the game one folder too deep", ManifestWith(2, server.Url("/deep.7z"), ""),
+        {"the game one folder too deep", ManifestJson(2, server.Url("/deep.7z"), ""),
          L"解压文件失败，错误码(18)，请重新尝试。谢谢！"},
         {"manifest of 2 MiB",
-         ManifestWith(2, url, ", \"Padding\": \"" + std::string(2 * 1024 * 1024, ' ') + "\""),
+         ManifestJson(2, url, ", \"Padding\": \"" + std::string(2 * 1024 * 1024, ' ') + "\""),
          kBadManifest},
         {"manifest nested past the reader's limit",
-         ManifestWith(2, url, ", \"Deep\": " + deep), kBadManifest},
+         ManifestJson(2, url, ", \"Deep\": " + deep), kBadManifest},
         // The whole table of malformed values is in the manifest unit tests.
-        {"size as a string", ManifestWith(2, url, ", \"WinPackageSize\": \"1000\""), kBadManifest},
+        {"size as a string", ManifestJson(2, url, ", \"WinPackageSize\": \"1000\""), kBadManifest},
         {"hash not hex",
-         ManifestWith(2, url, ", \"WinPackageSHA256\": \"" + std::string(64, 'g') + "\""),
+         ManifestJson(2, url, ", \"WinPackageSHA256\": \"" + std::string(64, 'g') + "\""),
          kBadManifest},
     };
     InstallVersionOne(Game());
@@ -134,7 +137,7 @@ TEST_F(SafeUpdateTest, GameStartedDuringTheDownloadIsNotReplaced) {
             Sleep(100);
         }
     });
-    ServeManifest(ManifestWith(2, server.Url("/slow.7z"), SizeAndHash(package.size(), packageHash)));
+    ServeManifest(ManifestJson(2, server.Url("/slow.7z"), SizeAndHashMembers(package.size(), packageHash)));
     InstallVersionOne(Game());
     const auto before = ListTree(Game());
 
@@ -163,7 +166,7 @@ TEST_F(SafeUpdateTest, InstallRootOnAVolumeTooSmallForTheGame) {
     root = WinePathOf(volume) + L"\\run-" + std::to_wstring(GetCurrentProcessId()) + L"\\Vantrel";
     copy = root + L"\\QuenbySkirmora.exe";
     WriteSettings(download, server.Url("/version.json"));
-    ServeManifest(ManifestWith(2, server.Url("/package.7z"), SizeAndHash(package.size(), packageHash)));
+    ServeManifest(ManifestJson(2, server.Url("/package.7z"), SizeAndHashMembers(package.size(), packageHash)));
     InstallVersionOne(Game());
     ExpectFailureKeepsTheGame(L"磁盘空间不足，请进行清理后重新尝试。谢谢！");
     ForceRemoveTree(root.substr(0, root.rfind(L'\\')));
@@ -179,13 +182,7 @@ TEST_F(SafeUpdateTest, AnInterruptedSwapIsRepairedAndTheGameStarts) {
         const auto before = ListTree(root + L"\\game.old");
         if (c.leftoverStaged) WriteFileBytes((CreateDirectoryTree(root + L"\\game.new\\data"), root + L"\\game.new\\data\\half.pak"), "half");
 
-        ChildProcess run(launcher, L"repaired");
-        ASSERT_TRUE(run.Started());
-        EXPECT_EQ(run.Wait(60000), 0u);
-        ASSERT_TRUE(WaitFor(record, 10000));  // the game started
-        EXPECT_EQ(ReadFileBytes(record), "repaired");
-        KillProcessesNamed(L"Vantrel.exe");
-        DeleteFileW(record.c_str());
+        RunUntilTheGameStarts(launcher, L"repaired");
         EXPECT_TRUE(ListTree(Game()) == before);
         EXPECT_FALSE(Exists(root + L"\\game.new"));
         EXPECT_FALSE(Exists(root + L"\\game.old"));
@@ -194,7 +191,7 @@ TEST_F(SafeUpdateTest, AnInterruptedSwapIsRepairedAndTheGameStarts) {
 }
 
 TEST_F(SafeUpdateTest, GoodUpdateWithSizeAndHashReplacesTheGame) {
-    const std::string manifest = ManifestWith(2, server.Url("/package.7z"), SizeAndHash(package.size(), packageHash));
+    const std::string manifest = ManifestJson(2, server.Url("/package.7z"), SizeAndHashMembers(package.size(), packageHash));
     ServeManifest(manifest);
     InstallVersionOne(Game());
     ChildProcess run(launcher, L"");
@@ -213,55 +210,12 @@ TEST_F(SafeUpdateTest, GoodUpdateWithSizeAndHashReplacesTheGame) {
     EXPECT_FALSE(Exists(root + L"\\temp"));
 }
 
-namespace {
-// The package served from a script: a cut, ranges honoured or not, the file changed under the
-// same name, a range at the wrong place, or other bytes after the offset.
-struct ScriptedPackage {
-    enum class Mode { CutAtHalf, Honour, IgnoreRanges, WrongOffset, OtherBytes } mode = Mode::Honour;
-    std::string body, etag = "\"release-2\"";
-    std::mutex mutex;
-    std::vector<std::string> ranges;
-    size_t sent = 0;  // body bytes sent, all requests together
-
-    void Install(HttpServer& server, const std::string& path) {
-        server.RouteRequest(path, [this](SOCKET client, const std::string& request) { Serve(client, request); });
-    }
-    void Serve(SOCKET client, const std::string& request) {
-        const std::string range = HttpServer::HeaderOf(request, "Range");
-        const bool sameFile = HttpServer::HeaderOf(request, "If-Range") == etag;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            ranges.push_back(range);
-        }
-        size_t from = 0;
-        std::string head;
-        if (!range.empty() && sameFile && mode != Mode::IgnoreRanges && mode != Mode::CutAtHalf) {
-            from = std::stoul(range.substr(6));
-            const size_t claimed = mode == Mode::WrongOffset ? from / 2 : from;
-            head = HttpServer::Head(206, "ETag: " + etag + "\r\nContent-Range: bytes " + std::to_string(claimed) + "-" +
-                                             std::to_string(body.size() - 1) + "/" + std::to_string(body.size()) +
-                                             "\r\nContent-Length: " + std::to_string(body.size() - claimed) + "\r\n");
-            from = claimed;
-        } else {
-            head = HttpServer::Head(200, "ETag: " + etag + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n");
-        }
-        std::string rest = body.substr(from);
-        if (mode == Mode::OtherBytes && from > 0)
-            for (char& c : rest) c = char(c ^ 0x5A);
-        if (mode == Mode::CutAtHalf) rest.resize(body.size() / 2);  // then the connection drops
-        HttpServer::Send(client, head + rest);
-        std::lock_guard<std::mutex> lock(mutex);
-        sent += rest.size();
-    }
-};
-}  // namespace
-
 TEST_F(SafeUpdateTest, ACutDownloadIsResumedOnTheNextRun) {
     ScriptedPackage scripted;
     scripted.body = package;
     scripted.Install(server, "/resumable.7z");
     const std::string manifest =
-        ManifestWith(2, server.Url("/resumable.7z"), SizeAndHash(package.size(), packageHash));
+        ManifestJson(2, server.Url("/resumable.7z"), SizeAndHashMembers(package.size(), packageHash));
     ServeManifest(manifest);
     InstallVersionOne(Game());
     const std::wstring partial = root + L"\\temp\\com.larkvane.vantrel.pcquenby.7z";
@@ -276,12 +230,12 @@ TEST_F(SafeUpdateTest, ACutDownloadIsResumedOnTheNextRun) {
 
     // The next run asks only for the rest.
     scripted.mode = ScriptedPackage::Mode::Honour;
-    scripted.sent = 0;
+    scripted.ResetCounts();
     ChildProcess run(launcher, L"");
     EXPECT_EQ(run.Wait(60000), 0u);
     KillProcessesNamed(L"Vantrel.exe");
-    EXPECT_EQ(scripted.ranges.back(), "bytes=" + std::to_string(package.size() / 2) + "-");
-    EXPECT_EQ(scripted.sent, package.size() - package.size() / 2);
+    EXPECT_EQ(scripted.Ranges().back(), "bytes=" + std::to_string(package.size() / 2) + "-");
+    EXPECT_EQ(scripted.Sent(), package.size() - package.size() / 2);
     EXPECT_EQ(ReadFileBytes(Game() + L"\\version.json"), manifest);
     EXPECT_EQ(ReadFileBytes(Game() + L"\\Vantrel.exe"), ReadFileBytes(E2e(L"Vantrel.exe")));
     EXPECT_FALSE(Exists(root + L"\\temp"));
@@ -292,7 +246,7 @@ TEST_F(SafeUpdateTest, AResumeTheServerWillNotContinueStartsOverAndABadOneIsNeve
     scripted.body = package;
     scripted.Install(server, "/resumable.7z");
     const std::string url = server.Url("/resumable.7z");
-    const std::string manifest = ManifestWith(2, url, SizeAndHash(package.size(), packageHash));
+    const std::string manifest = ManifestJson(2, url, SizeAndHashMembers(package.size(), packageHash));
     const std::wstring partial = root + L"\\temp\\com.larkvane.vantrel.pcquenby.7z";
     const size_t half = package.size() / 2;
     // What an interrupted run of this package (or of another one) left in the temp folder.
@@ -322,12 +276,12 @@ TEST_F(SafeUpdateTest, AResumeTheServerWillNotContinueStartsOverAndABadOneIsNeve
         leavePartial(c.partialUrl, c.validator);
         ServeManifest(manifest);
         scripted.mode = c.mode;
-        scripted.ranges.clear();
+        scripted.ResetCounts();
         ChildProcess run(launcher, L"");
         EXPECT_EQ(run.Wait(60000), 0u);
         KillProcessesNamed(L"Vantrel.exe");
-        ASSERT_FALSE(scripted.ranges.empty());
-        EXPECT_EQ(scripted.ranges.front(), c.firstRange);
+        ASSERT_FALSE(scripted.Ranges().empty());
+        EXPECT_EQ(scripted.Ranges().front(), c.firstRange);
         EXPECT_EQ(ReadFileBytes(Game() + L"\\version.json"), manifest);  // installed whole
         EXPECT_FALSE(Exists(root + L"\\temp"));
     }
@@ -350,7 +304,7 @@ TEST_F(SafeUpdateTest, UnsignedPackagesWithNamesWindowsCannotHoldAreRefused) {
                                  L"launcher-file"}) {
         SCOPED_TRACE(Narrow(label));
         server.RouteBody("/bad.7z", ReadFileBytes(ProgramDir() + L"fixtures\\badname-" + label + L".7z"));
-        ServeManifest(ManifestWith(2, server.Url("/bad.7z"), ""));
+        ServeManifest(ManifestJson(2, server.Url("/bad.7z"), ""));
         ExpectFailureKeepsTheGame(L"解压文件失败，错误码(16)，请重新尝试。谢谢！");
     }
 }
@@ -362,14 +316,9 @@ TEST_F(SafeUpdateTest, PackagesOfOtherWritersAndLzmaEndMarkersInstallWhole) {
         SCOPED_TRACE(c.label);
         ForceRemoveTree(root);
         server.RouteBody("/other.7z", ReadFileBytes(E2e(c.package)));
-        const std::string manifest = ManifestWith(1, server.Url("/other.7z"), "");
+        const std::string manifest = ManifestJson(1, server.Url("/other.7z"), "");
         ServeManifest(manifest);
-        ChildProcess run(launcher, L"");
-        ASSERT_TRUE(run.Started());
-        EXPECT_EQ(run.Wait(60000), 0u);
-        ASSERT_TRUE(WaitFor(record, 10000));  // the game started
-        KillProcessesNamed(L"Vantrel.exe");
-        DeleteFileW(record.c_str());
+        RunUntilTheGameStarts(launcher, L"other writer");
         auto expected = ListTree(E2e(c.tree));
         expected[L"version.json"] = manifest;
         EXPECT_TRUE(ListTree(Game()) == expected);
@@ -392,13 +341,7 @@ TEST_F(SafeUpdateTest, AChosenRootKeepsThePlayersOwnFilesThroughEverything) {
         for (const wchar_t* own : {L"version.json", L"version.json.sig", L"com.larkvane.vantrel.pcquenby.7z"})
             EXPECT_FALSE(Exists(root + L"\\temp\\" + own)) << Narrow(own);
     };
-    auto runToTheGame = [&] {
-        ChildProcess run(launcher, L"");
-        EXPECT_EQ(run.Wait(60000), 0u);
-        EXPECT_TRUE(WaitFor(record, 10000));
-        KillProcessesNamed(L"Vantrel.exe");
-        DeleteFileW(record.c_str());
-    };
+    auto runToTheGame = [&] { RunUntilTheGameStarts(launcher, L"play"); };
     {
         SCOPED_TRACE("install");
         ServeManifest(Manifest(1, server.Url("/package.7z")));
@@ -408,7 +351,7 @@ TEST_F(SafeUpdateTest, AChosenRootKeepsThePlayersOwnFilesThroughEverything) {
     }
     {
         SCOPED_TRACE("update");
-        ServeManifest(ManifestWith(2, server.Url("/package.7z"), SizeAndHash(package.size(), packageHash)));
+        ServeManifest(ManifestJson(2, server.Url("/package.7z"), SizeAndHashMembers(package.size(), packageHash)));
         runToTheGame();
         EXPECT_NE(ReadFileBytes(Game() + L"\\version.json").find("\"ServerVersionCode\": 2"), std::string::npos);
         playersFilesAreThere();
@@ -420,7 +363,7 @@ TEST_F(SafeUpdateTest, AChosenRootKeepsThePlayersOwnFilesThroughEverything) {
         scripted.body = package;
         scripted.mode = ScriptedPackage::Mode::CutAtHalf;
         scripted.Install(server, "/cut.7z");
-        ServeManifest(ManifestWith(3, server.Url("/cut.7z"), SizeAndHash(package.size(), packageHash)));
+        ServeManifest(ManifestJson(3, server.Url("/cut.7z"), SizeAndHashMembers(package.size(), packageHash)));
         const auto game = ListTree(Game());
         ExpectMessage(launcher, L"", L"错误", kPackageFailure + Widen(server.Url("/cut.7z")));
         EXPECT_TRUE(ListTree(Game()) == game);
@@ -450,11 +393,7 @@ TEST_F(SafeUpdateTest, AChosenRootKeepsThePlayersOwnFilesThroughEverything) {
 
 TEST_F(SafeUpdateTest, TheCopyInAChosenRootRepairsAnInterruptedSwapThere) {
     ServeManifest(Manifest(1, server.Url("/package.7z")));
-    ChildProcess install(launcher, L"");
-    EXPECT_EQ(install.Wait(60000), 0u);
-    ASSERT_TRUE(WaitFor(record, 10000));
-    KillProcessesNamed(L"Vantrel.exe");
-    DeleteFileW(record.c_str());
+    RunUntilTheGameStarts(launcher, L"installed");
     const auto before = ListTree(Game());
     const int packageRequests = server.Requests("/package.7z");
 
@@ -465,12 +404,7 @@ TEST_F(SafeUpdateTest, TheCopyInAChosenRootRepairsAnInterruptedSwapThere) {
     CreateDirectoryTree(root + L"\\game.new\\data");
     WriteFileBytes(root + L"\\game.new\\data\\world.pak", "half");
     WriteSettings(root, server.Url("/version.json"), false);
-    ChildProcess run(copy, L"after the repair");
-    EXPECT_EQ(run.Wait(60000), 0u);
-    ASSERT_TRUE(WaitFor(record, 10000));
-    EXPECT_EQ(ReadFileBytes(record), "after the repair");
-    KillProcessesNamed(L"Vantrel.exe");
-    DeleteFileW(record.c_str());
+    RunUntilTheGameStarts(copy, L"after the repair");
     EXPECT_TRUE(ListTree(Game()) == before);
     EXPECT_FALSE(Exists(root + L"\\game.new"));
     EXPECT_FALSE(Exists(root + L"\\game.old"));
@@ -491,35 +425,11 @@ TEST_F(SafeUpdateTest, APreviousGameWithoutAManifestComesBackWithTheSavesInIt) {
 }
 
 TEST_F(SafeUpdateTest, LeavingDuringTheDownloadStopsTheWorkerAndKeepsThePartForTheNextRun) {
-    const std::string etag = "\"release-2\"";
-    std::mutex mutex;
-    std::vector<std::string> ranges;
-    server.RouteRequest("/slow.7z", [&](SOCKET client, const std::string& request) {
-        const std::string range = HttpServer::HeaderOf(request, "Range");
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            ranges.push_back(range);
-        }
-        if (!range.empty() && HttpServer::HeaderOf(request, "If-Range") == etag) {
-            const size_t from = std::stoul(range.substr(6));
-            HttpServer::Send(client, HttpServer::Head(206, "ETag: " + etag + "\r\nContent-Range: bytes " +
-                                                               std::to_string(from) + "-" + std::to_string(package.size() - 1) +
-                                                               "/" + std::to_string(package.size()) + "\r\nContent-Length: " +
-                                                               std::to_string(package.size() - from) + "\r\n") +
-                                         package.substr(from));
-            return;
-        }
-        // The whole file, slowly: a piece every 200 ms.
-        HttpServer::Send(client, HttpServer::Head(200, "ETag: " + etag + "\r\nContent-Length: " +
-                                                           std::to_string(package.size()) + "\r\n"));
-        const size_t pieces = 100;
-        for (size_t i = 0; i < pieces && !server.Stopping(); ++i) {
-            const size_t from = package.size() * i / pieces, to = package.size() * (i + 1) / pieces;
-            if (!HttpServer::Send(client, package.substr(from, to - from))) break;
-            Sleep(200);
-        }
-    });
-    const std::string manifest = ManifestWith(2, server.Url("/slow.7z"), SizeAndHash(package.size(), packageHash));
+    ScriptedPackage scripted;
+    scripted.body = package;
+    scripted.mode = ScriptedPackage::Mode::Trickle;
+    scripted.Install(server, "/slow.7z");
+    const std::string manifest = ManifestJson(2, server.Url("/slow.7z"), SizeAndHashMembers(package.size(), packageHash));
     ServeManifest(manifest);
     InstallVersionOne(Game());
     const auto before = ListTree(Game());
@@ -548,6 +458,6 @@ TEST_F(SafeUpdateTest, LeavingDuringTheDownloadStopsTheWorkerAndKeepsThePartForT
     EXPECT_EQ(next.Wait(60000), 0u);
     ASSERT_TRUE(WaitFor(record, 10000));
     KillProcessesNamed(L"Vantrel.exe");
-    EXPECT_EQ(ranges.back(), "bytes=" + std::to_string(kept) + "-");
+    EXPECT_EQ(scripted.Ranges().back(), "bytes=" + std::to_string(kept) + "-");
     EXPECT_EQ(ReadFileBytes(Game() + L"\\version.json"), manifest);
 }

@@ -10,6 +10,7 @@
 #include "platform/FileSystem.h"
 #include "tests/support/DurabilityProbe.h"
 #include "tests/support/HttpServer.h"
+#include "tests/support/ReleaseFiles.h"
 #include "tests/support/Shell.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TreeCompare.h"
@@ -22,9 +23,9 @@ namespace {
 
 std::wstring Fixture(const std::wstring& name) { return ProgramDir() + L"fixtures\\" + name; }
 
+// Members the launcher does not know are ignored.
 std::string Manifest(int version, const std::string& packageUrl) {
-    return "{\n  \"ServerVersionCode\": " + std::to_string(version) + ",\n  \"WinPackageURL\": \"" +
-           packageUrl + "\",\n  \"Notes\": \"ignored\"\n}\n";
+    return ManifestJson(version, packageUrl, ", \"Notes\": \"ignored\"");
 }
 
 // A launcher folder with the runner in it, an install root beside it and a server to update from.
@@ -45,8 +46,7 @@ protected:
     }
 
     void WriteSettings(const std::string& localPath, const std::string& versionUrl) {
-        WriteFileBytes(launcherDir + L"\\setting.ini",
-                       "[Vantrel]\r\nlocal_path=" + localPath + "\r\nversion_url=" + versionUrl + "\r\n");
+        WriteSettingsFile(launcherDir, localPath, versionUrl);
     }
     void ServeManifest(int version, const std::string& packagePath = "/package.7z") {
         server.RouteBody("/version.json", Manifest(version, server.Url(packagePath)));

@@ -186,19 +186,10 @@ int DownloadFile(DownloadProgress* target, const char* url, FILE* out) {
     return DownloadFile(target, url, sink);
 }
 
-int DownloadFile(DownloadProgress* target, const char* url, DownloadSink& sink) {
-    CurlGlobal global;
-    if (global.Result() != CURLE_OK) return global.Result();
+namespace {
 
-    std::string address = url ? url : "";
-    if (address.compare(0, 5, "https") == 0) address.erase(4, 1);
-
-    CurlEasy easy;
-    CURL* curl = easy.Get();
-    if (!curl) return CURLE_FAILED_INIT;
-
-    WriteTarget write{&sink, curl, target, ResponseStart(), std::string(), std::string(), false};
-    if (target) target->alreadyThere = 0;
+// The transfer itself: where the body and the headers go, progress, redirects, errors, stalls.
+void SetTransferOptions(CURL* curl, const std::string& address, WriteTarget& write, DownloadProgress* target) {
     curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
@@ -220,33 +211,56 @@ int DownloadFile(DownloadProgress* target, const char* url, DownloadSink& sink) 
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, DownloadStallSeconds());
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, DownloadHeaderCallback);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &write);
+}
 
-    // The user's system proxy, which libcurl does not read by itself; otherwise a direct
-    // connection (never a proxy from the environment).
+// The user's system proxy, which libcurl does not read by itself; otherwise a direct connection
+// (never a proxy from the environment). proxy must outlive the transfer.
+void SetSystemProxy(CURL* curl, const std::string& address, std::string& proxy) {
     SystemProxyConfig proxyConfig;
     ReadSystemProxyConfig(proxyConfig);
-    const std::string proxy = ProxyForHost(proxyConfig, HostOfUrl(address));
+    proxy = ProxyForHost(proxyConfig, HostOfUrl(address));
     curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
+}
 
-    // The rest of a partial file, only if it is still the same file on the server.
+// The rest of a partial file, only if it is still the same file on the server. range and
+// headers must outlive the transfer.
+void SetResume(CURL* curl, const DownloadSink& sink, std::string& range, CurlHeaders& headers) {
     const uint64_t resumeOffset = sink.ResumeOffset();
-    const std::string range = std::to_string(resumeOffset) + "-";
-    const std::string ifRange = "If-Range: " + sink.ResumeValidator();
-    CurlHeaders headers;  // the handle lets go of them after the transfer
-    if (resumeOffset > 0) {
-        curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
-        headers.Add(ifRange);
-        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.Get());
-    }
+    if (resumeOffset == 0) return;
+    range = std::to_string(resumeOffset) + "-";
+    curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
+    headers.Add("If-Range: " + sink.ResumeValidator());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.Get());
+}
 
-    CURLcode result = curl_easy_perform(curl);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+}  // namespace
+
+int DownloadFile(DownloadProgress* target, const char* url, DownloadSink& sink) {
+    CurlGlobal global;
+    if (global.Result() != CURLE_OK) return global.Result();
+
+    std::string address = url ? url : "";
+    if (address.compare(0, 5, "https") == 0) address.erase(4, 1);
+
+    CurlEasy easy;
+    CURL* curl = easy.Get();
+    if (!curl) return CURLE_FAILED_INIT;
+
+    WriteTarget write{&sink, curl, target, ResponseStart(), std::string(), std::string(), false};
+    if (target) target->alreadyThere = 0;
+    std::string proxy, range;
+    CurlHeaders headers;
+    SetTransferOptions(curl, address, write, target);
+    SetSystemProxy(curl, address, proxy);
+    SetResume(curl, sink, range, headers);
+
+    const CURLcode result = curl_easy_perform(curl);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);  // the handle lets go of the headers
 
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     sink.EndTransfer(status);
-    if ((result == CURLE_OK || result == CURLE_WRITE_ERROR) && status != 0 &&
-        !IsSuccessStatus(status))
+    if ((result == CURLE_OK || result == CURLE_WRITE_ERROR) && status != 0 && !IsSuccessStatus(status))
         return CURLE_HTTP_RETURNED_ERROR;
     return result;
 }

@@ -188,56 +188,76 @@ int InspectPackage(const std::wstring& archive, PackageSummary& summary) {
     return 0;
 }
 
+namespace {
+
+// One extraction: the archive, its folder being decoded, and where the entries go.
+class Extraction {
+public:
+    Extraction(HANDLE file, const std::wstring& destination, const StopFlag* stop)
+        : m_opened(file), m_folder(m_opened.Database(), file, stop), m_destination(destination) {}
+
+    int Run(AtomicInt* progress) {
+        int result = m_opened.Open();
+        if (result == 0 && !EnsureCapacity(m_piece, kCopyPiece)) result = EXTRACT_NO_MEMORY;
+        const CSzArEx* db = m_opened.Database();
+        for (UInt32 i = 0; result == 0 && i < db->NumFiles; ++i) {
+            StoreProgress(progress, ExtractionProgress(i, db->NumFiles));
+            result = ExtractEntry(i);
+        }
+        return result == 0 ? m_folder.Finish() : result;
+    }
+
+private:
+    int ExtractEntry(UInt32 i) {
+        const CSzArEx* db = m_opened.Database();
+        const bool isDirectory = SzArEx_IsDir(db, i);
+        const std::wstring& name = m_opened.Name(i);
+        if (name.empty()) return 0;  // the game folder itself
+        // The entry's folder is opened (and the one before it finished) before its file is
+        // created, so an undecodable folder creates nothing.
+        if (!isDirectory) {
+            const int result = m_folder.MoveTo(db->FileToFolder[i]);
+            if (result != 0) return result;
+        }
+        std::wstring path;
+        try {
+            path = m_destination + name;
+        } catch (const std::bad_alloc&) {
+            return EXTRACT_NO_MEMORY;
+        }
+        if (!m_destinationMade) {  // an archive with nothing to write creates nothing
+            CreateFoldersAlong(m_destination, 0);
+            m_destinationMade = true;
+        }
+        CreateFoldersAlong(path, m_destination.size());
+        if (isDirectory) {
+            CreateDirectoryW(path.c_str(), nullptr);
+            return 0;
+        }
+        const int result = WriteEntryFile(path, m_folder, SzArEx_GetFileSize(db, i), m_piece, db, i);
+        if (result == 0 && SzBitWithVals_Check(&db->Attribs, i))
+            SetFileAttributesW(path.c_str(), WindowsAttributesOf(db->Attribs.Vals[i]));
+        return result;
+    }
+
+    OpenedArchive m_opened;  // closes the file last
+    FolderReader m_folder;
+    const std::wstring& m_destination;
+    std::vector<Byte> m_piece;
+    bool m_destinationMade = false;
+};
+
+}  // namespace
+
 int Extract7z(const std::wstring& archive, const std::wstring& destination, AtomicInt* progress,
               const StopFlag* stop) {
     HANDLE file = CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return EXTRACT_CANNOT_OPEN;
-
     int result = 0;
     {
-        OpenedArchive opened(file);
-        result = opened.Open();
-        CSzArEx* db = opened.Database();
-
-        FolderReader folder(db, file, stop);
-        std::vector<Byte> piece;
-        if (result == 0 && !EnsureCapacity(piece, kCopyPiece)) result = EXTRACT_NO_MEMORY;
-        bool destinationMade = false;  // an archive with nothing to write creates nothing
-
-        for (UInt32 i = 0; result == 0 && i < db->NumFiles; ++i) {
-            StoreProgress(progress, ExtractionProgress(i, db->NumFiles));
-            const bool isDirectory = SzArEx_IsDir(db, i);
-            const std::wstring& name = opened.Name(i);
-            if (name.empty()) continue;  // the game folder itself
-            // The entry's folder is opened (and the one before it finished) before its file is
-            // created, so an undecodable folder creates nothing.
-            if (!isDirectory) {
-                result = folder.MoveTo(db->FileToFolder[i]);
-                if (result != 0) break;
-            }
-            std::wstring path;
-            try {
-                path = destination + name;
-            } catch (const std::bad_alloc&) {
-                result = EXTRACT_NO_MEMORY;
-                break;
-            }
-            if (!destinationMade) {
-                CreateFoldersAlong(destination, 0);
-                destinationMade = true;
-            }
-            CreateFoldersAlong(path, destination.size());
-            if (isDirectory) {
-                CreateDirectoryW(path.c_str(), nullptr);
-                continue;
-            }
-            result = WriteEntryFile(path, folder, SzArEx_GetFileSize(db, i), piece, db, i);
-            if (result != 0) break;
-            if (SzBitWithVals_Check(&db->Attribs, i))
-                SetFileAttributesW(path.c_str(), WindowsAttributesOf(db->Attribs.Vals[i]));
-        }
-        if (result == 0) result = folder.Finish();
+        Extraction extraction(file, destination, stop);
+        result = extraction.Run(progress);
     }
     StoreProgress(progress, PROGRESS_FULL);
     return result;

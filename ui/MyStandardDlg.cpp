@@ -16,6 +16,40 @@ void CMyStandardDlg::OnPaint() {
 CMyStandardDlg::~CMyStandardDlg() {
 }
 
+bool CMyStandardDlg::PictureChanges(int fillWidth, const std::wstring& text, const RECT& client) {
+    // Each draw costs the layered window a flush: only a new fill width in whole pixels, a new
+    // text, a new size, or a repaint that wiped the bar draws.
+    if (!m_bBarWiped && fillWidth == m_nLastFillWidth && text == m_strLastText && EqualRect(&client, &m_rcLastClient))
+        return false;
+    m_bBarWiped = false;
+    m_nLastFillWidth = fillWidth;
+    m_strLastText = text;
+    m_rcLastClient = client;
+    return true;
+}
+
+void CMyStandardDlg::ComposeBar(Gdiplus::Bitmap& offscreen, const BarGeometry& bar, int fillWidth,
+                                const wchar_t* text) {
+    Gdiplus::Graphics canvas(&offscreen);
+    // The bar image is a frame around a plain interior: nearest-neighbour scaling keeps the
+    // frame crisp and costs a fraction of the default filter.
+    canvas.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
+    canvas.DrawImage(m_pBarImage.get(), Gdiplus::Rect(0, 0, bar.width, bar.height));
+
+    Gdiplus::SolidBrush fill(Gdiplus::Color(0xFF, 0xFD, 0xC2, 0x42));
+    canvas.FillRectangle(&fill, bar.margin, bar.margin, fillWidth, bar.height - 2 * bar.margin);
+
+    Gdiplus::FontFamily family(L"微软雅黑");
+    Gdiplus::Font font(&family, bar.fontSize, Gdiplus::FontStyleBold, Gdiplus::UnitPixel);
+    if (!font.IsAvailable() || !text || !*text) return;  // no fallback font: no text without it
+    Gdiplus::StringFormat format(0, LANG_NEUTRAL);
+    format.SetAlignment(Gdiplus::StringAlignmentCenter);
+    format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
+    Gdiplus::SolidBrush black(Gdiplus::Color(0xFF, 0, 0, 0));
+    canvas.DrawString(text, -1, &font, Gdiplus::RectF(0.0f, 0.0f, float(bar.width), float(bar.height)), &format,
+                      &black);
+}
+
 void CMyStandardDlg::DrawProgress(int progress, const wchar_t* text) {
     if (!m_hWnd || !m_pBarImage) return;
     const int imageWidth = int(m_pBarImage->GetWidth());
@@ -27,47 +61,15 @@ void CMyStandardDlg::DrawProgress(int progress, const wchar_t* text) {
     const BarGeometry bar = ComputeBarGeometry(client.right - client.left, client.bottom - client.top,
                                                imageWidth, imageHeight);
     if (bar.width <= 0 || bar.height <= 0) return;
-    // Each draw costs the layered window a flush: only a new fill width in whole pixels, a new
-    // text, a new size, or a repaint that wiped the bar draws.
     const int fillWidth = FillWidth(bar, progress);
-    const std::wstring newText = text ? text : L"";
-    if (!m_bBarWiped && fillWidth == m_nLastFillWidth && newText == m_strLastText &&
-        EqualRect(&client, &m_rcLastClient))
-        return;
-    m_bBarWiped = false;
-    m_nLastFillWidth = fillWidth;
-    m_strLastText = newText;
-    m_rcLastClient = client;
+    if (!PictureChanges(fillWidth, text ? text : L"", client)) return;
     ++m_nDrawCount;
-
-    scoped::WindowDC windowDC(m_hWnd);
-    Gdiplus::Graphics window(windowDC.Get());
 
     // The whole bar is composed off-screen and reaches the window in one draw.
     Gdiplus::Bitmap offscreen(bar.width, bar.height, PixelFormat32bppARGB);
-    {
-        Gdiplus::Graphics canvas(&offscreen);
-        // The bar image is a frame around a plain interior: nearest-neighbour scaling keeps the
-        // frame crisp and costs a fraction of the default filter.
-        canvas.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
-        canvas.DrawImage(m_pBarImage.get(), Gdiplus::Rect(0, 0, bar.width, bar.height));
-
-        Gdiplus::SolidBrush fill(Gdiplus::Color(0xFF, 0xFD, 0xC2, 0x42));
-        canvas.FillRectangle(&fill, bar.margin, bar.margin, fillWidth,
-                             bar.height - 2 * bar.margin);
-
-        Gdiplus::FontFamily family(L"微软雅黑");
-        Gdiplus::Font font(&family, bar.fontSize, Gdiplus::FontStyleBold, Gdiplus::UnitPixel);
-        if (font.IsAvailable() && text && *text) {  // no fallback font: no text without it
-            Gdiplus::StringFormat format(0, LANG_NEUTRAL);
-            format.SetAlignment(Gdiplus::StringAlignmentCenter);
-            format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
-            Gdiplus::SolidBrush black(Gdiplus::Color(0xFF, 0, 0, 0));
-            canvas.DrawString(text, -1, &font,
-                              Gdiplus::RectF(0.0f, 0.0f, float(bar.width), float(bar.height)),
-                              &format, &black);
-        }
-    }
+    ComposeBar(offscreen, bar, fillWidth, text);
+    scoped::WindowDC windowDC(m_hWnd);
+    Gdiplus::Graphics window(windowDC.Get());
     // The composed bar is opaque: copied, not blended, onto the window.
     window.SetCompositingMode(Gdiplus::CompositingModeSourceCopy);
     window.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);

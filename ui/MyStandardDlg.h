@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ui/Gdiplus.h"
+#include "ui/ProgressGeometry.h"
 #include "ui/StandardDialog.h"
 
 class CMyStandardDlg : public CStandardDialog {
@@ -25,6 +26,11 @@ protected:
     std::unique_ptr<Gdiplus::Image> m_pBarImage;
 
 private:
+    // Whether the picture differs from what is on the screen; remembers the new one.
+    bool PictureChanges(int fillWidth, const std::wstring& text, const RECT& client);
+    // The bar image, the fill and the status line, off-screen.
+    void ComposeBar(Gdiplus::Bitmap& offscreen, const BarGeometry& bar, int fillWidth, const wchar_t* text);
+
     // What is on the screen now, so that an unchanged picture is not drawn again: a progress
     // that moves by less than a pixel of fill changes nothing.
     bool m_bBarWiped = true;

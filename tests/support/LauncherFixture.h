@@ -8,6 +8,7 @@
 #include "platform/FileSystem.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/MessageBoxes.h"
+#include "tests/support/ReleaseFiles.h"
 #include "tests/support/Shell.h"
 #include "tests/support/TestFiles.h"
 
@@ -16,9 +17,7 @@ namespace testing_support {
 
 inline std::wstring E2e(const std::wstring& name) { return ProgramDir() + L"e2e\\" + name; }
 
-inline std::string Manifest(int version, const std::string& url) {
-    return "{\"ServerVersionCode\": " + std::to_string(version) + ", \"WinPackageURL\": \"" + url + "\"}";
-}
+inline std::string Manifest(int version, const std::string& url) { return ManifestJson(version, url); }
 
 class LauncherFixture : public ::testing::Test {
 protected:
@@ -57,9 +56,7 @@ protected:
         DeleteFileW(UserStartMenuShortcut().c_str());
     }
     void WriteSettings(const std::wstring& folder, const std::string& url, bool withRoot = true) {
-        std::string text = "[Vantrel]\r\n";
-        if (withRoot) text += "local_path=" + Narrow(root) + "\r\n";
-        WriteFileBytes(folder + L"\\setting.ini", text + "version_url=" + url + "\r\n");
+        WriteSettingsFile(folder, withRoot ? Narrow(root) : std::string(), url);
     }
     // Runs the launcher, answers the one message box it shows (if expected) and waits for its end.
     void ExpectMessage(const std::wstring& exe, const std::wstring& args, const std::wstring& caption,

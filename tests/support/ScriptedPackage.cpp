@@ -1,0 +1,90 @@
+#include "tests/support/ScriptedPackage.h"
+
+namespace testing_support {
+
+void ScriptedPackage::Install(HttpServer& server, const std::string& path) {
+    server.RouteRequest(path, [this, &server](SOCKET client, const std::string& request) { Serve(server, client, request); });
+}
+
+std::vector<std::string> ScriptedPackage::Ranges() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_ranges;
+}
+
+std::vector<std::string> ScriptedPackage::IfRanges() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_ifRanges;
+}
+
+size_t ScriptedPackage::Sent() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_sent;
+}
+
+void ScriptedPackage::ResetCounts() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_ranges.clear();
+    m_ifRanges.clear();
+    m_sent = 0;
+}
+
+bool ScriptedPackage::SameFile(const std::string& ifRange) const {
+    return !ifRange.empty() && (ifRange == etag || ifRange == lastModified);
+}
+
+std::string ScriptedPackage::Validators() const {
+    std::string headers = "ETag: " + etag + "\r\n";
+    if (!lastModified.empty()) headers += "Last-Modified: " + lastModified + "\r\n";
+    return headers;
+}
+
+void ScriptedPackage::Serve(HttpServer& server, SOCKET client, const std::string& request) {
+    const std::string range = HttpServer::HeaderOf(request, "Range");
+    const std::string ifRange = HttpServer::HeaderOf(request, "If-Range");
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_ranges.push_back(range);
+        m_ifRanges.push_back(ifRange);
+    }
+    const bool ranged = !range.empty() && mode != Mode::IgnoreRanges && mode != Mode::CutAtHalf &&
+                        (SameFile(ifRange) || mode == Mode::RangeOfAnotherFile);
+    if (ranged && mode == Mode::Refuse416) {
+        HttpServer::Send(client, HttpServer::Head(416, "Content-Length: 0\r\n"));
+        return;
+    }
+    size_t from = 0;
+    std::string head;
+    if (ranged) {
+        const size_t asked = std::stoul(range.substr(6));
+        from = mode == Mode::WrongOffset ? asked - 1 : asked;
+        const std::string validators = mode == Mode::RangeOfAnotherFile ? "ETag: \"another-file\"\r\n" : Validators();
+        head = HttpServer::Head(206, validators + "Content-Range: bytes " + std::to_string(from) + "-" +
+                                         std::to_string(body.size() - 1) + "/" + std::to_string(body.size()) +
+                                         "\r\nContent-Length: " + std::to_string(body.size() - from) + "\r\n");
+    } else {
+        head = HttpServer::Head(200, Validators() + "Content-Length: " + std::to_string(body.size()) + "\r\n");
+    }
+    std::string rest = body.substr(from);
+    if (mode == Mode::OtherBytes && from > 0)
+        for (char& c : rest) c = char(c ^ 0x5A);
+    if (mode == Mode::CutAtHalf) rest.resize(body.size() / 2);  // then the connection drops
+    if (mode == Mode::Trickle && !ranged) {
+        HttpServer::Send(client, head);
+        const size_t pieces = 100;
+        for (size_t i = 0; i < pieces && !server.Stopping(); ++i) {
+            const size_t a = rest.size() * i / pieces, b = rest.size() * (i + 1) / pieces;
+            if (!HttpServer::Send(client, rest.substr(a, b - a))) break;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_sent += b - a;
+            }
+            Sleep(200);
+        }
+        return;
+    }
+    HttpServer::Send(client, head + rest);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_sent += rest.size();
+}
+
+}  // namespace testing_support
