@@ -137,6 +137,14 @@ TEST_F(GameFoldersTest, AStagedGameLosesItsManifestFirst) {
     EXPECT_TRUE(RemoveStagedGame(staged));  // nothing there is fine
 }
 
+TEST_F(GameFoldersTest, NothingIsDeletedThroughALinkInTheStagedGamesPlace) {
+    MakeGame(dir / L"elsewhere", "someone else's");
+    const auto before = ListTree(dir / L"elsewhere");
+    ASSERT_TRUE(MakeDirectoryLink(staged, dir / L"elsewhere"));
+    RemoveStagedGame(staged);
+    EXPECT_TRUE(ListTree(dir / L"elsewhere") == before);
+}
+
 TEST_F(GameFoldersTest, SwapPutsTheStagedGameInPlaceWithRenamesWrittenThrough) {
     MakeGame(game, "v1");
     MakeGame(staged, "v2");

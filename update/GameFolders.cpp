@@ -57,9 +57,13 @@ bool RepairInterruptedUpdate(const std::wstring& gameDir) {
 }
 
 bool RemoveStagedGame(const std::wstring& stagedDir) {
-    const std::wstring manifest = stagedDir + L"\\version.json";
-    SetFileAttributesW(manifest.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(manifest.c_str());
+    // A link in its place goes alone (DeleteDirectoryTree): nothing is deleted through it.
+    const DWORD attributes = GetFileAttributesW(stagedDir.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        const std::wstring manifest = stagedDir + L"\\version.json";
+        SetFileAttributesW(manifest.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(manifest.c_str());
+    }
     return RemoveTreeIfPresent(stagedDir);
 }
 
