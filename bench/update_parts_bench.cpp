@@ -52,7 +52,7 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     LARGE_INTEGER a, b, c;
     QueryPerformanceCounter(&a);
-    const bool swapped = SwapInStagedGame(game, staged, old);
+    const bool swapped = SwapInStagedGame(game);
     QueryPerformanceCounter(&b);
     DeleteDirectoryTree(old);
     QueryPerformanceCounter(&c);
