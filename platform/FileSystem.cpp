@@ -86,11 +86,6 @@ bool RemoveTreeIfPresent(const std::wstring& directory) {
     return GetFileAttributesW(directory.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
-bool IsFolder(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 bool CanOpenForReading(const std::wstring& path) {
     scoped::Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, 0, nullptr));

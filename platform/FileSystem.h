@@ -18,9 +18,6 @@ bool DeleteDirectoryTree(const std::wstring& directory);
 // Removes a directory tree if there is one; true when nothing is at the path afterwards.
 bool RemoveTreeIfPresent(const std::wstring& directory);
 
-// Whether a directory (or a link to one) is at the path.
-bool IsFolder(const std::wstring& path);
-
 // Whether the file can be opened for reading (shared for reading); the handle is closed at once.
 bool CanOpenForReading(const std::wstring& path);
 
