@@ -21,6 +21,10 @@ bool IsUninstallMode(const std::wstring& commandLine) {
     return commandLine.find(L"-uninstall") != std::wstring::npos;
 }
 
+bool IsRepairMode(const std::wstring& commandLine) {
+    return commandLine.find(L"-repair") != std::wstring::npos;
+}
+
 CGantlowDlg::CGantlowDlg() : CTranslucentDialog(IDD_LAUNCHER, IDB_SPLASH, nullptr) {}
 
 // A worker that still runs keeps its record until the process ends (see TaskRecord).
@@ -36,6 +40,7 @@ BOOL CGantlowDlg::OnInitDialog() {
     } else {
         UpdateTask& task = m_pUpdateTask.Create();
         task.releasePublicKey = CompiledReleasePublicKey();
+        task.verifyFiles = IsRepairMode(g_strCommandLine);
         StartTaskThread(task, UpdateThreadProc);
     }
     SetTimer(REFRESH_TIMER_ID, 30);

@@ -28,6 +28,8 @@ inline constexpr ULONGLONG MIN_UPDATE_DISPLAY_MS = 1000;
 bool ShouldComplete(bool updateMode, bool finished, ULONGLONG elapsedMs);
 // Whether the command line asks for the uninstall.
 bool IsUninstallMode(const std::wstring& commandLine);
+// Whether the command line asks for every game file to be checked and what differs restored.
+bool IsRepairMode(const std::wstring& commandLine);
 
 class CGantlowDlg : public CTranslucentDialog {
 public:

@@ -126,7 +126,8 @@ NameCheck CheckPackageEntries(const std::vector<PackageEntry>& entries, std::vec
     for (size_t i = 0; i < entries.size(); ++i) {
         if (normalized[i].empty()) continue;
         const std::wstring folded = Folded(normalized[i]);
-        if (folded == Folded(L"version.json")) return NameCheck{NameProblem::LauncherFile, i, 0};
+        for (const wchar_t* own : {L"version.json", L"version.index", L"version.stamps"})
+            if (folded == Folded(own)) return NameCheck{NameProblem::LauncherFile, i, 0};
         for (size_t at = folded.find(L'\\'); at != std::wstring::npos; at = folded.find(L'\\', at + 1)) {
             auto parent = made.emplace(folded.substr(0, at), Made{i, false, false}).first;
             if (parent->second.file) return NameCheck{NameProblem::CaseClash, i, parent->second.entry};
@@ -159,7 +160,7 @@ const char* DescribeNameProblem(NameProblem problem) {
     case NameProblem::DeviceName: return "is named like a Windows device (CON, PRN, AUX, NUL, COM1, LPT1, ...)";
     case NameProblem::TooLong: return "has a path longer than the 160 UTF-16 units the launcher can write below its default folder";
     case NameProblem::CaseClash: return "has the same path as another entry when letter case is ignored, as Windows does";
-    case NameProblem::LauncherFile: return "is version.json at the top, which is the launcher's own file";
+    case NameProblem::LauncherFile: return "is version.json, version.index or version.stamps at the top, which are the launcher's own files";
     }
     return "is refused";
 }

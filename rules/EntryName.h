@@ -21,7 +21,7 @@ enum class NameProblem {
     DeviceName,          // CON, PRN, AUX, NUL, COM1-9, COM¹-³, LPT1-9, LPT¹-³, with any extension
     TooLong,             // longer than MAX_ENTRY_PATH_UNITS
     CaseClash,           // equal to another entry's path ignoring case (a file beside a folder too)
-    LauncherFile,        // "version.json" at the top: the launcher's own record of the release
+    LauncherFile,        // "version.json", "version.index", "version.stamps" at the top: the launcher's own
 };
 
 // The name as the launcher writes it: '\' between components, "." and empty components dropped
@@ -44,7 +44,8 @@ struct NameCheck {
 };
 
 // Every entry's own rule, then the rules between entries: no two paths equal ignoring case (a
-// file where another entry needs a folder counts), no top-level "version.json". normalized
+// file where another entry needs a folder counts), none of the launcher's own files at the top
+// ("version.json" and its companions). normalized
 // receives every entry's normalised name, in order.
 NameCheck CheckPackageEntries(const std::vector<PackageEntry>& entries, std::vector<std::wstring>& normalized);
 

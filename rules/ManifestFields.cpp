@@ -11,6 +11,23 @@ int HexValue(char c) {
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
+// The package index: all three members or none; a URL, a size an index may have, a hash.
+bool ReadIndexFields(const Json::Value& root, ManifestFields& fields) {
+    const int present = int(root.isMember("WinPackageIndexURL")) + int(root.isMember("WinPackageIndexSize")) +
+                        int(root.isMember("WinPackageIndexSHA256"));
+    fields.hasIndex = present == 3;
+    if (present == 0) return true;
+    if (present != 3) return false;
+    const Json::Value& url = root["WinPackageIndexURL"];
+    const Json::Value& hash = root["WinPackageIndexSHA256"];
+    if (!url.isString() || url.asString().empty() || !ParsePackageSize(root["WinPackageIndexSize"], fields.indexSize) ||
+        fields.indexSize == 0 || fields.indexSize > PACKAGE_INDEX_MAX_BYTES || !hash.isString() ||
+        !ParseSha256Hex(hash.asString(), fields.indexSha256))
+        return false;
+    fields.indexUrl = url.asString();
+    return true;
+}
+
 }  // namespace
 
 bool ParseJsonText(const std::string& bytes, Json::Value& value) {
@@ -81,7 +98,7 @@ bool ReadManifestFields(Json::Value& root, ManifestFields& fields) {
             if (!hash.isString() || !ParseSha256Hex(hash.asString(), fields.packageSha256))
                 return false;
         }
-        return true;
+        return ReadIndexFields(root, fields);
     } catch (...) {
         return false;
     }

@@ -1,7 +1,8 @@
 // The version manifest's fields and the rules for them, shared by the launcher and the release
 // tool so that a manifest one accepts is one the other accepts. No Windows calls in here.
 //   {"ServerVersionCode": <int>, "WinPackageURL": "<url>",
-//    "WinPackageSize": <bytes>, "WinPackageSHA256": "<64 hex digits>", ...}
+//    "WinPackageSize": <bytes>, "WinPackageSHA256": "<64 hex digits>",
+//    "WinPackageIndexURL": "<url>", "WinPackageIndexSize": <bytes>, "WinPackageIndexSHA256": "<hex>", ...}
 #pragma once
 
 #include <json/value.h>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "platform/Sha256Digest.h"
+#include "rules/PackageIndex.h"
 
 // A manifest body longer than this is refused before it is parsed.
 inline constexpr uint64_t MANIFEST_MAX_BYTES = 1024 * 1024;
@@ -21,6 +23,11 @@ struct ManifestFields {
     uint64_t packageSize = 0;  // "WinPackageSize"
     bool hasPackageSha256 = false;
     Sha256Digest packageSha256{};  // "WinPackageSHA256"
+    // The package's file index (all three members or none), for updates by byte ranges.
+    bool hasIndex = false;
+    std::string indexUrl;       // "WinPackageIndexURL"
+    uint64_t indexSize = 0;     // "WinPackageIndexSize": 1 to PACKAGE_INDEX_MAX_BYTES
+    Sha256Digest indexSha256{}; // "WinPackageIndexSHA256"
 };
 
 // Parses bytes as one JSON value with the classic reader (comments allowed, text after the value
@@ -30,7 +37,8 @@ bool ParseJsonText(const std::string& bytes, Json::Value& value);
 // Reads the members with the library's conversions (absent or null version and URL: 0 and "").
 // False for a malformed manifest: a root that is neither object nor null, a version that does
 // not convert to a 32-bit integer, a package URL that is an array or object, or a size or hash
-// that is present but not a non-negative integer / 64 hex digits. Never throws.
+// that is present but not a non-negative integer / 64 hex digits, an index named by some of its
+// three members only or by values out of their range. Never throws.
 bool ReadManifestFields(Json::Value& root, ManifestFields& fields);
 
 // "WinPackageSize": an integer (not a real, not a string) from 0 up to 2^64 - 1.

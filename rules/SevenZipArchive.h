@@ -25,6 +25,8 @@ public:
     // Reads the database: 0, or the SDK's code (SZ_ERROR_MEM when the buffer could not be had).
     SRes Open();
     CSzArEx* Database() { return &m_db; }
+    // The buffered stream the database was read through, for the SDK's own extraction.
+    ILookInStreamPtr Look() { return &m_look.vt; }
     const CSzArEx* Database() const { return &m_db; }
     // Every entry's stored name (code points) and kind, for the shared name rule.
     std::vector<PackageEntry> Entries() const;

@@ -57,7 +57,8 @@ size_t DownloadHeaderCallback(char* data, size_t size, size_t count, void* targe
         } else if (HeaderIs(line, "Last-Modified")) {
             t->lastModified = Trimmed(line.substr(14));
         } else if (HeaderIs(line, "Content-Range")) {
-            t->response.rangeStart = ContentRangeStart(Trimmed(line.substr(14)));
+            t->response.contentRange = Trimmed(line.substr(14));
+            t->response.rangeStart = ContentRangeStart(t->response.contentRange);
         }
     } catch (...) {
         return 0;
@@ -162,6 +163,10 @@ int64_t ContentRangeStart(const std::string& value) {
     return i < value.size() && value[i] == '-' ? start : -1;
 }
 
+bool IsContentRange(const std::string& value, uint64_t first, uint64_t last, uint64_t total) {
+    return value == "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + std::to_string(total);
+}
+
 int32_t DownloadProgressValue(double dltotal, double dlnow) {
     if (!(dltotal > 0.001)) return -1;
     double value = dlnow / dltotal * 10000.0;
@@ -222,9 +227,14 @@ void SetSystemProxy(CURL* curl, const std::string& address, std::string& proxy) 
     curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
 }
 
-// The rest of a partial file, only if it is still the same file on the server. range and
-// headers must outlive the transfer.
+// The span the sink asks for, or the rest of a partial file, only if it is still the same file
+// on the server. range and headers must outlive the transfer.
 void SetResume(CURL* curl, const DownloadSink& sink, std::string& range, CurlHeaders& headers) {
+    range = sink.RequestedRange();
+    if (!range.empty()) {
+        curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
+        return;
+    }
     const uint64_t resumeOffset = sink.ResumeOffset();
     if (resumeOffset == 0) return;
     range = std::to_string(resumeOffset) + "-";

@@ -23,6 +23,7 @@ struct DownloadProgress {
 struct ResponseStart {
     long status = 0;
     int64_t rangeStart = -1;  // the first byte of "Content-Range: bytes a-b/n", or -1
+    std::string contentRange; // the header's value as sent ("" for none)
     std::string validator;    // ChooseValidator of its ETag and Last-Modified
 };
 
@@ -41,6 +42,9 @@ public:
     // made conditional (If-Range) on the validator. 0: a plain request.
     virtual uint64_t ResumeOffset() const { return 0; }
     virtual std::string ResumeValidator() const { return std::string(); }
+    // A sink that wants one span of the file asks for it ("a-b", both included), without any
+    // condition: what arrives is checked against its hash. Takes precedence over ResumeOffset.
+    virtual std::string RequestedRange() const { return std::string(); }
     // Before the first byte of a successful response's body. Returns how many bytes of the file
     // the body continues (0 when it starts the file afresh), or -1 to refuse the response (the
     // transfer ends with CURLE_WRITE_ERROR).
@@ -51,6 +55,8 @@ public:
 
 // Parses "Content-Range: bytes a-b/n" (the header's value); -1 for anything else.
 int64_t ContentRangeStart(const std::string& value);
+// Whether the header's value is exactly "bytes first-last/total".
+bool IsContentRange(const std::string& value, uint64_t first, uint64_t last, uint64_t total);
 
 // A connected transfer below 1 byte/s for this long is given up.
 inline constexpr long DOWNLOAD_STALL_SECONDS = 60;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <set>
 #include <vector>
 
 extern "C" {
@@ -43,6 +44,8 @@ bool EnsureCapacity(std::vector<T>& buffer, size_t units) {
 class FolderReader {
 public:
     FolderReader(const CSzArEx* db, HANDLE file, const StopFlag* stop) : m_db(db), m_file(file), m_stop(stop) {}
+    // Where the bytes copied to files are counted (may stay null).
+    void CountInto(uint64_t* written) { m_written = written; }
 
     // Finishes the current folder and opens the given one (a file without data has none).
     SRes MoveTo(UInt32 folderIndex) {
@@ -54,7 +57,8 @@ public:
         return OpenFolderStream(m_db, folderIndex, m_file, m_stream);
     }
 
-    // Writes the next size bytes of the folder to out, adding them to fileCrc.
+    // Writes the next size bytes of the folder to out (nowhere when out is null), adding them to
+    // fileCrc.
     int CopyTo(HANDLE out, UInt64 size, std::vector<Byte>& piece, UInt32& fileCrc) {
         while (size > 0) {
             if (StopRequested(m_stop)) return EXTRACT_STOPPED;
@@ -65,8 +69,9 @@ public:
             if (got == 0) return SZ_ERROR_DATA;  // the folder ended before its files did
             fileCrc = CrcUpdate(fileCrc, piece.data(), got);
             m_crc = CrcUpdate(m_crc, piece.data(), got);
-            if (!WriteAll(out, piece.data(), got)) return EXTRACT_OUTPUT_FAILED;
+            if (out && !WriteAll(out, piece.data(), got)) return EXTRACT_OUTPUT_FAILED;
             size -= got;
+            if (m_written) *m_written += got;
         }
         return SZ_OK;
     }
@@ -98,6 +103,7 @@ private:
     UInt32 m_index = UInt32(-1);
     std::unique_ptr<ByteSource> m_stream;
     UInt32 m_crc = CRC_INIT_VAL;
+    uint64_t* m_written = nullptr;
 };
 
 // The archive, opened and every entry name checked and normalised.
@@ -142,7 +148,9 @@ void CreateFoldersAlong(const std::wstring& path, size_t from) {
 // deleted.
 int WriteEntryFile(const std::wstring& path, FolderReader& folder, UInt64 size, std::vector<Byte>& piece,
                    const CSzArEx* db, UInt32 index) {
-    scoped::Handle out(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    // Never over an existing file: in a scoped extraction, a file beside it may be a hard link to
+    // the installed game's.
+    scoped::Handle out(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out.IsValid()) return EXTRACT_OUTPUT_FAILED;
     UInt32 crc = CRC_INIT_VAL;
@@ -192,21 +200,67 @@ namespace {
 // One extraction: the archive, its folder being decoded, and where the entries go.
 class Extraction {
 public:
-    Extraction(HANDLE file, const std::wstring& destination, const StopFlag* stop)
-        : m_opened(file), m_folder(m_opened.Database(), file, stop), m_destination(destination) {}
+    Extraction(HANDLE file, const std::wstring& destination, const StopFlag* stop, const ExtractScope* scope)
+        : m_opened(file), m_folder(m_opened.Database(), file, stop), m_destination(destination), m_scope(scope) {}
 
     int Run(AtomicInt* progress) {
         int result = m_opened.Open();
         if (result == 0 && !EnsureCapacity(m_piece, kCopyPiece)) result = EXTRACT_NO_MEMORY;
+        if (result == 0) result = ChooseEntries();
         const CSzArEx* db = m_opened.Database();
+        m_folder.CountInto(&m_written);
         for (UInt32 i = 0; result == 0 && i < db->NumFiles; ++i) {
-            StoreProgress(progress, ExtractionProgress(i, db->NumFiles));
-            result = ExtractEntry(i);
+            StoreProgress(progress, Progress(i));
+            result = m_wanted[i] ? ExtractEntry(i) : SkipEntry(i);
         }
         return result == 0 ? m_folder.Finish() : result;
     }
 
 private:
+    // Which entries are written, which solid blocks are read, and the bytes progress counts.
+    int ChooseEntries() {
+        const CSzArEx* db = m_opened.Database();
+        try {
+            m_wanted.assign(db->NumFiles, !m_scope);
+            m_folderWanted.assign(db->db.NumFolders, !m_scope);
+            std::set<std::wstring> names;
+            if (m_scope) names.insert(m_scope->names.begin(), m_scope->names.end());
+            for (UInt32 i = 0; i < db->NumFiles; ++i) {
+                if (m_scope && !SzArEx_IsDir(db, i) && names.count(m_opened.Name(i))) {
+                    m_wanted[i] = true;
+                    if (db->FileToFolder[i] != UInt32(-1)) m_folderWanted[db->FileToFolder[i]] = true;
+                }
+                if (m_wanted[i] && !SzArEx_IsDir(db, i)) m_total += SzArEx_GetFileSize(db, i);
+            }
+        } catch (const std::bad_alloc&) {
+            return EXTRACT_NO_MEMORY;
+        }
+        if (m_scope) {
+            m_before = m_scope->bytesBefore;
+            m_total = std::max(m_scope->bytesTotal, m_before + m_total);
+        }
+        return 0;
+    }
+
+    int32_t Progress(UInt32 index) const {
+        if (m_total == 0) return ExtractionProgress(index, m_opened.Database()->NumFiles);
+        return int32_t((m_before + m_written) * PROGRESS_FULL / m_total);
+    }
+
+    // An entry not written: its bytes are passed over when its solid block is read anyway.
+    int SkipEntry(UInt32 i) {
+        const CSzArEx* db = m_opened.Database();
+        const UInt32 folder = db->FileToFolder[i];
+        if (SzArEx_IsDir(db, i) || folder == UInt32(-1) || !m_folderWanted[folder]) return 0;
+        int result = m_folder.MoveTo(folder);
+        UInt32 crc = CRC_INIT_VAL;
+        uint64_t* counted = &m_written;
+        m_folder.CountInto(nullptr);
+        if (result == 0) result = m_folder.CopyTo(nullptr, SzArEx_GetFileSize(db, i), m_piece, crc);
+        m_folder.CountInto(counted);
+        return result;
+    }
+
     int ExtractEntry(UInt32 i) {
         const CSzArEx* db = m_opened.Database();
         const bool isDirectory = SzArEx_IsDir(db, i);
@@ -242,6 +296,9 @@ private:
     OpenedArchive m_opened;  // closes the file last
     FolderReader m_folder;
     const std::wstring& m_destination;
+    const ExtractScope* m_scope;
+    std::vector<bool> m_wanted, m_folderWanted;
+    uint64_t m_before = 0, m_written = 0, m_total = 0;
     std::vector<Byte> m_piece;
     bool m_destinationMade = false;
 };
@@ -249,13 +306,13 @@ private:
 }  // namespace
 
 int Extract7z(const std::wstring& archive, const std::wstring& destination, AtomicInt* progress,
-              const StopFlag* stop) {
+              const StopFlag* stop, const ExtractScope* scope) {
     HANDLE file = CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return EXTRACT_CANNOT_OPEN;
     int result = 0;
     {
-        Extraction extraction(file, destination, stop);
+        Extraction extraction(file, destination, stop, scope);
         result = extraction.Run(progress);
     }
     StoreProgress(progress, PROGRESS_FULL);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "rules/EntryName.h"
 #include "platform/Progress.h"
@@ -27,8 +28,19 @@ inline constexpr int EXTRACT_SIZE_OVERFLOW = 19;  // the unpacked sizes add up p
 // stop (may be null): when set, the extraction ends at its next piece with EXTRACT_STOPPED, the
 // file under way deleted.
 inline constexpr int EXTRACT_STOPPED = 20;
+// progress follows the bytes written (the entries, for an archive of empty files only).
+//
+// scope (may be null): only the files it names are written (normalised names, as
+// NormalizeEntryName gives them), and no folders; a solid block that holds none of them is never
+// read, so the archive may be a sparse copy holding only its headers and the blocks needed.
+// Progress then counts bytesBefore + the bytes written, of bytesTotal.
+struct ExtractScope {
+    std::vector<std::wstring> names;
+    uint64_t bytesBefore = 0;
+    uint64_t bytesTotal = 0;
+};
 int Extract7z(const std::wstring& archive, const std::wstring& destination, AtomicInt* progress,
-              const StopFlag* stop = nullptr);
+              const StopFlag* stop = nullptr, const ExtractScope* scope = nullptr);
 
 // What a package holds, read without unpacking anything.
 struct PackageSummary {

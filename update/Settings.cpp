@@ -52,10 +52,14 @@ InstallPaths MakeInstallPaths(const std::wstring& installRoot) {
     paths.gameExe = paths.gameDir + L"\\" + names::kGameExe;
     paths.unpackDestination = paths.gameDir + L"\\";
     paths.installedManifest = paths.gameDir + L"\\version.json";
+    paths.installedIndex = paths.gameDir + L"\\version.index";
+    paths.installedStamps = paths.gameDir + L"\\version.stamps";
     paths.stagedGameDir = paths.gameDir + L".new";
     paths.previousGameDir = paths.gameDir + L".old";
     paths.tempDir = installRoot + L"\\temp";
     paths.downloadedManifest = paths.tempDir + L"\\version.json";
     paths.packageFile = paths.tempDir + L"\\" + names::kPackageName + L".7z";
+    paths.downloadedIndex = paths.tempDir + L"\\version.index";
+    paths.packageParts = paths.packageFile + L".parts";
     return paths;
 }

@@ -30,10 +30,14 @@ struct InstallPaths {
     std::wstring gameExe;            // R\game\Vantrel.exe
     std::wstring unpackDestination;  // R\game\ (with the separator)
     std::wstring installedManifest;  // R\game\version.json
+    std::wstring installedIndex;     // R\game\version.index: the installed release's file index
+    std::wstring installedStamps;    // R\game\version.stamps: its files as they were installed
     std::wstring stagedGameDir;      // R\game.new: the new game while it is unpacked
     std::wstring previousGameDir;    // R\game.old: the old game while the new one moves in
     std::wstring tempDir;            // R\temp
     std::wstring downloadedManifest; // R\temp\version.json
     std::wstring packageFile;        // R\temp\com.larkvane.vantrel.pcquenby.7z
+    std::wstring downloadedIndex;    // R\temp\version.index
+    std::wstring packageParts;       // R\temp\com.larkvane.vantrel.pcquenby.7z.parts (+ ".list")
 };
 InstallPaths MakeInstallPaths(const std::wstring& installRoot);

@@ -29,6 +29,9 @@ struct UpdateTask {
     // The publisher's public key (base64); empty: manifests need no signature. Set by the
     // dialog before the worker starts, never changed afterwards.
     std::string releasePublicKey;
+    // Set by the dialog before the worker starts ("-repair"): every installed file is hashed
+    // against the installed index and what differs is restored.
+    bool verifyFiles = false;
     // Set by the dialog when the player leaves: the worker stops at its next piece.
     StopFlag stop{false};
     scoped::Handle thread;  // the worker's, owned by the dialog

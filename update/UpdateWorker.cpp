@@ -1,6 +1,9 @@
 #include "update/UpdateWorker.h"
 
+#include <algorithm>
 #include <atomic>
+#include <map>
+#include <vector>
 
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
@@ -11,6 +14,9 @@
 #include "update/GameFolders.h"
 #include "update/Manifest.h"
 #include "rules/ReleaseSignature.h"
+#include "platform/Sha256.h"
+#include "update/FileStamps.h"
+#include "update/RangedUpdate.h"
 #include "update/Settings.h"
 #include "update/WorkFolder.h"
 
@@ -56,6 +62,12 @@ bool DownloadInto(const std::wstring& path, const char* url, AtomicInt& stage, F
     return ok;
 }
 
+bool Sha256Of(const std::string& bytes, Sha256Digest& digest) {
+    Sha256 hash;
+    hash.Add(bytes.data(), bytes.size());
+    return hash.Finish(digest);
+}
+
 // The installed manifest's version; 0 when it is missing, unreadable or malformed.
 int32_t InstalledVersion(const std::wstring& installedManifest) {
     Json::Value installed;
@@ -92,14 +104,32 @@ private:
     }
     bool FetchManifest(ManifestFields& server);
     bool IsManifestAuthentic(const std::string& narrowManifestUrl);
+    bool FetchIndex(const ManifestFields& server);
+    void LoadInstalledRelease();
+    bool CheckInstalledFiles(std::vector<bool>& intact);
+    bool RepairIfIncomplete(const ManifestFields& server);
+    bool InstallRelease(const ManifestFields& server, const std::vector<bool>* knownIntact = nullptr);
+    RangedResult StageByRanges(const ManifestFields& server, const std::vector<bool>& intact);
     bool FetchPackage(const ManifestFields& server);
-    bool InstallPackage();
+    bool StagePackage();
+    bool FinishStagedGame();
 
     UpdateTask& m_task;
     int32_t& m_stageFailure;
     InstallPaths m_paths;
     std::wstring m_manifestUrl;
     std::string m_manifestBytes;  // exactly as downloaded (and verified, with a key)
+    // The new release's index, when the manifest names one (checked against it).
+    bool m_hasIndex = false;
+    std::string m_indexBytes;
+    PackageIndex m_index;
+    // The installed release's index and stamps, when both are there and match its manifest.
+    bool m_installedReadable = false;
+    std::string m_installedIndexBytes;
+    PackageIndex m_installedIndex;
+    std::map<std::string, FileStamp> m_installedStamps;
+    AtomicInt m_hiddenProgress{0};  // progress nobody shows
+    bool m_repairing = false;       // the release is current; files are restored
 };
 
 void UpdateRun::Run() {
@@ -135,7 +165,9 @@ void UpdateRun::Run() {
 
     const int32_t installedVersion = InstalledVersion(m_paths.installedManifest);
     const bool gameExeExists = CanOpenForReading(m_paths.gameExe);
+    LoadInstalledRelease();
     if (!IsUpdateNeeded(server.version, installedVersion, gameExeExists)) {
+        if (!RepairIfIncomplete(server)) return;
         Succeed(m_task);
         CleanWorkFolder(m_paths, false);
         return;
@@ -149,8 +181,8 @@ void UpdateRun::Run() {
         CleanWorkFolder(m_paths, true);
         return;
     }
-
-    if (!FetchPackage(server) || !InstallPackage()) return;
+    if (server.hasIndex && !FetchIndex(server)) return;
+    if (!InstallRelease(server)) return;
     CleanWorkFolder(m_paths, false);
     Succeed(m_task);
 }
@@ -200,6 +232,150 @@ bool UpdateRun::IsManifestAuthentic(const std::string& narrowManifestUrl) {
            IsManifestSignedBy(m_manifestBytes, signatureText, key);
 }
 
+// The index the manifest names, refused unless it is exactly the one signed with it.
+bool UpdateRun::FetchIndex(const ManifestFields& server) {
+    Stage(LAUNCH_ERR_PACKAGE_DOWNLOAD);
+    FileSink sink(server.indexSize, true);
+    AtomicInt unused{0};
+    const bool fetched = DownloadInto(m_paths.downloadedIndex, server.indexUrl.c_str(), unused, sink, m_task.stop);
+    Sha256Digest digest{};
+    if (!fetched && !sink.Exceeded()) {
+        m_task.errorDetail.Set(FromAnsi(server.indexUrl));
+        FailAndClean(LAUNCH_ERR_PACKAGE_DOWNLOAD);
+        return false;
+    }
+    Stage(LAUNCH_ERR_VERSION_FILE);
+    if (!fetched || !sink.Digest(digest) || sink.Size() != server.indexSize || digest != server.indexSha256 ||
+        !ReadWholeFile(m_paths.downloadedIndex, m_indexBytes) || !ParsePackageIndex(m_indexBytes, m_index).empty() ||
+        (server.hasPackageSize && m_index.packageSize != server.packageSize)) {
+        FailAndClean(LAUNCH_ERR_VERSION_FILE);
+        return false;
+    }
+    m_hasIndex = true;
+    return true;
+}
+
+// The installed index is trusted only as its own manifest names it, and with its stamps.
+void UpdateRun::LoadInstalledRelease() {
+    Json::Value root;
+    ManifestFields installed;
+    std::string stamps;
+    Sha256Digest digest{};
+    m_installedReadable = LoadJsonFile(m_paths.installedManifest, root) && ReadManifestFields(root, installed) &&
+                          installed.hasIndex && ReadWholeFile(m_paths.installedIndex, m_installedIndexBytes) &&
+                          m_installedIndexBytes.size() == installed.indexSize && Sha256Of(m_installedIndexBytes, digest) &&
+                          digest == installed.indexSha256 &&
+                          ParsePackageIndex(m_installedIndexBytes, m_installedIndex).empty() &&
+                          ReadWholeFile(m_paths.installedStamps, stamps) && ParseStamps(stamps, m_installedStamps);
+}
+
+// Which installed files still hold what the installed index says: by their stamps, or with
+// "-repair" by hashing every byte. False when the player left meanwhile.
+bool UpdateRun::CheckInstalledFiles(std::vector<bool>& intact) {
+    if (!m_task.verifyFiles) {
+        intact = UnchangedFiles(m_paths.gameDir, m_installedIndex, m_installedStamps);
+        return true;
+    }
+    m_task.status.Set(L"正在校验游戏文件...");
+    return HashMatchingFiles(m_paths.gameDir, m_installedIndex, intact, &m_task.packageProgress, &m_task.stop);
+}
+
+// The installed release is current: a game missing files (or, with "-repair", holding any file
+// that differs) gets only those back, through the update's own plan and swap.
+bool UpdateRun::RepairIfIncomplete(const ManifestFields& server) {
+    const bool complete = !m_installedReadable || HoldsEveryFile(m_paths.gameDir, m_installedIndex);
+    if (!m_task.verifyFiles && complete) return true;
+    std::vector<bool> intact;
+    if (m_installedReadable) {
+        if (!CheckInstalledFiles(intact)) {
+            m_task.unpackError = EXTRACT_STOPPED;
+            FailAndClean(LAUNCH_ERR_EXTRACT);
+            return false;
+        }
+        if (complete && std::find(intact.begin(), intact.end(), false) == intact.end()) return true;
+    }
+    m_repairing = true;
+    m_task.status.Set(L"正在修复游戏文件...");
+    Stage(LAUNCH_ERR_SWAP);
+    if (!RemoveStagedGame(m_paths.stagedGameDir)) {
+        FailAndClean(LAUNCH_ERR_SWAP);
+        return false;
+    }
+    // The installed index is the release's own when the manifest names it: nothing to fetch.
+    Sha256Digest digest{};
+    if (m_installedReadable && server.hasIndex && Sha256Of(m_installedIndexBytes, digest) &&
+        digest == server.indexSha256 && (!server.hasPackageSize || m_installedIndex.packageSize == server.packageSize)) {
+        m_hasIndex = true;
+        m_indexBytes = m_installedIndexBytes;
+        m_index = m_installedIndex;
+    } else if (server.hasIndex && !FetchIndex(server)) {
+        return false;
+    }
+    return InstallRelease(server, m_installedReadable ? &intact : nullptr);
+}
+
+// By ranges where both releases have an index; otherwise, or when the server does not serve the
+// ranges as asked, the whole package (once).
+bool UpdateRun::InstallRelease(const ManifestFields& server, const std::vector<bool>* knownIntact) {
+    if (m_hasIndex && m_installedReadable) {
+        std::vector<bool> intact;
+        if (knownIntact) {
+            intact = *knownIntact;
+        } else if (!CheckInstalledFiles(intact)) {
+            m_task.unpackError = EXTRACT_STOPPED;
+            FailAndClean(LAUNCH_ERR_EXTRACT);
+            return false;
+        }
+        const RangedResult result = StageByRanges(server, intact);
+        if (result == RangedResult::Done) return FinishStagedGame();
+        if (result == RangedResult::Failed) return false;
+        Stage(LAUNCH_ERR_SWAP);
+        if (!RemoveStagedGame(m_paths.stagedGameDir)) {
+            FailAndClean(LAUNCH_ERR_SWAP);
+            return false;
+        }
+        m_task.packageProgress = 0;
+        m_task.unpackProgress = 0;
+    }
+    return FetchPackage(server) && StagePackage() && FinishStagedGame();
+}
+
+RangedResult UpdateRun::StageByRanges(const ManifestFields& server, const std::vector<bool>& intact) {
+    Stage(LAUNCH_ERR_PACKAGE_DOWNLOAD);
+    if (!m_repairing) m_task.status.Set(L"正在下载更新包...");
+    Sha256Digest indexDigest{};
+    Sha256Of(m_indexBytes, indexDigest);
+    RangedSource source;
+    source.packageUrl = server.packageUrl;
+    source.packageSize = m_index.packageSize;
+    source.identity = std::to_string(m_index.packageSize) + " " + Sha256Hex(indexDigest);
+    source.partsPath = m_paths.packageParts;
+    // With "-repair" the bar has shown the hashing; what little is fetched then is not shown.
+    source.fetchProgress = m_task.verifyFiles ? &m_hiddenProgress : &m_task.packageProgress;
+    source.decodeStatus = m_repairing ? nullptr : L"正在解压...";
+    RangedUpdate ranged(m_index, m_installedIndex, intact, m_paths.gameDir, m_paths.stagedGameDir, source, m_task);
+    if (!ranged.Prepare()) {
+        m_task.unpackError = EXTRACT_OUTPUT_FAILED;
+        FailAndClean(LAUNCH_ERR_EXTRACT);
+        return RangedResult::Failed;
+    }
+    Stage(LAUNCH_ERR_DISK_SPACE);
+    unsigned long long available = 0;
+    const bool queried = QueryFreeSpaceOf(m_task.installRoot.Get(), &available);
+    if (IsInstallSpaceTooLow(queried, available, ranged.BytesNeeded())) {
+        FailAndClean(LAUNCH_ERR_DISK_SPACE);
+        return RangedResult::Failed;
+    }
+    Stage(LAUNCH_ERR_PACKAGE_DOWNLOAD);
+    const RangedOutcome outcome = ranged.Run();
+    if (outcome.result == RangedResult::Failed) {
+        m_task.unpackError = outcome.unpackError;
+        if (outcome.code == LAUNCH_ERR_PACKAGE_DOWNLOAD) m_task.errorDetail.Set(FromAnsi(server.packageUrl));
+        FailAndClean(outcome.code);
+    }
+    return outcome.result;
+}
+
 bool UpdateRun::FetchPackage(const ManifestFields& server) {
     Stage(LAUNCH_ERR_PACKAGE_DOWNLOAD);
     m_task.status.Set(L"正在下载更新包...");
@@ -239,9 +415,9 @@ bool UpdateRun::FetchPackage(const ManifestFields& server) {
     return true;
 }
 
-bool UpdateRun::InstallPackage() {
+bool UpdateRun::StagePackage() {
     Stage(LAUNCH_ERR_EXTRACT);
-    m_task.status.Set(L"正在解压...");
+    m_task.status.Set(m_repairing ? L"正在修复游戏文件..." : L"正在解压...");
 
     // Before the game is touched: the package opens, every name stays inside, and the install
     // root's volume takes the unpacked game beside the old one.
@@ -259,12 +435,32 @@ bool UpdateRun::InstallPackage() {
         return false;
     }
 
-    // The new game is unpacked beside the old one, which stays whole until the swap. Every file
-    // and the manifest copy are on the disk before the first rename.
+    // The new game is unpacked beside the old one, which stays whole until the swap.
     CreateDirectoryTree(m_paths.stagedGameDir);
     code = Extract7z(m_paths.packageFile, m_paths.stagedGameDir + L"\\", &m_task.unpackProgress, &m_task.stop);
-    if (code == 0 && !WriteWholeFile(m_paths.stagedGameDir + L"\\version.json", m_manifestBytes))
-        code = EXTRACT_OUTPUT_FAILED;
+    m_task.unpackError = code;
+    if (code != 0) {
+        FailAndClean(LAUNCH_ERR_EXTRACT);
+        return false;
+    }
+    return true;
+}
+
+// Every file of the staged game and then its records are on the disk before the first rename:
+// the index and the stamps of its files, and last the manifest, which marks it complete.
+bool UpdateRun::FinishStagedGame() {
+    Stage(LAUNCH_ERR_EXTRACT);
+    const std::wstring& staged = m_paths.stagedGameDir;
+    int code = 0;
+    if (m_hasIndex) {
+        std::vector<FileStamp> stamps;
+        if (!TreeMatchesIndex(staged, m_index))
+            code = EXTRACT_TREE_MISMATCH;
+        else if (!StampFiles(staged, m_index, stamps) || !WriteWholeFile(staged + L"\\version.index", m_indexBytes) ||
+                 !WriteWholeFile(staged + L"\\version.stamps", FormatStamps(m_index, stamps)))
+            code = EXTRACT_OUTPUT_FAILED;
+    }
+    if (code == 0 && !WriteWholeFile(staged + L"\\version.json", m_manifestBytes)) code = EXTRACT_OUTPUT_FAILED;
     m_task.unpackError = code;
     if (code != 0) {
         FailAndClean(LAUNCH_ERR_EXTRACT);

@@ -5,7 +5,8 @@
 
 #include "update/Settings.h"
 
-// Deletes the downloaded manifest and its signature, and the package with its resume record,
-// except (keepResumable) a partial package whose record lets the next run continue it; then
-// removes the folder when it is empty.
+// Deletes the downloaded manifest, its signature and the downloaded index, and the package with
+// its resume record and the ranges fetched with their record, except (keepResumable) a partial
+// package or ranges whose record lets the next run continue them; then removes the folder when
+// it is empty.
 void CleanWorkFolder(const InstallPaths& paths, bool keepResumable);

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <vector>
 
+#include "tools/release/IndexBuilder.h"
 #include "tools/release/PackageCheck.h"
 #include "rules/EntryName.h"
 #include "rules/ManifestFields.h"
@@ -167,11 +168,9 @@ std::string WalkFolder(const std::string& root, const std::string& relative, std
     return "";
 }
 
-std::string Pack(const std::string& gameFolder, const std::string& package, uint64_t solidBlockMiB) {
-    const std::string solid = "-ms=" + std::to_string(solidBlockMiB) + "m";
-    // LZMA2 in independent 8 MiB chunks: the launcher decodes those on all of a player's cores.
-    std::vector<std::string> args = {"7zz", "a", "-t7z", "-m0=LZMA2:d=8m:c=8m", "-mmt=on", solid,
-                                     "-bso0", "-bsp2", package, "."};
+// Runs 7zz in the game folder with these arguments after "7zz".
+std::string RunSevenZip(const std::string& gameFolder, std::vector<std::string> args) {
+    args.insert(args.begin(), "7zz");
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
@@ -194,6 +193,28 @@ std::string Pack(const std::string& gameFolder, const std::string& package, uint
     waitpid(child, &status, 0);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "7zz failed to pack " + gameFolder;
     return "";
+}
+
+std::string Pack(const std::string& gameFolder, const std::string& package, const ReleaseRequest& r) {
+    // LZMA2 in independent 8 MiB chunks: the launcher decodes those on all of a player's cores,
+    // and an update fetches only the chunks of a big file that changed.
+    const std::vector<std::string> common = {"a", "-t7z", "-m0=LZMA2:d=8m:c=8m", "-mmt=on", "-mqs=off", "-ssc-",
+                                             "-bso0", "-bsp2"};
+    if (r.layout == PackageLayout::Solid) {
+        std::vector<std::string> args = common;
+        args.insert(args.end(), {"-ms=" + std::to_string(r.solidBlockMiB) + "m", package, "."});
+        return RunSevenZip(gameFolder, args);
+    }
+    // Blocks end before they would pass 4 MiB, so a file of 4 MiB or more stands alone. Everything
+    // but the executables goes in without filters; they follow with the branch filter 7zz picks.
+    const std::string limit = "-ms=" + std::to_string(DELTA_BLOCK_BYTES - 1) + "b";
+    std::vector<std::string> data = common;
+    data.insert(data.end(), {limit, "-mf=off", "-xr!*.exe", "-xr!*.dll", package, "."});
+    std::string problem = RunSevenZip(gameFolder, data);
+    if (!problem.empty()) return problem;  // Vantrel.exe is always there for the second run
+    std::vector<std::string> code = common;
+    code.insert(code.end(), {limit, package, "-ir!*.exe", "-ir!*.dll"});
+    return RunSevenZip(gameFolder, code);
 }
 
 std::string AbsolutePath(const std::string& path) {
@@ -266,22 +287,31 @@ std::string CheckAgainstPrevious(const ReleaseRequest& r) {
 // Packs the game and checks the package as the launcher will.
 std::string PackAndCheck(const ReleaseRequest& r, const std::string& package, PackageReport& report) {
     fprintf(stderr, "packing %s into %s\n", r.gameFolder.c_str(), package.c_str());
-    const std::string problem = Pack(r.gameFolder, package, r.solidBlockMiB);
+    const std::string problem = Pack(r.gameFolder, package, r);
     fputc('\n', stderr);  // after 7zz's progress line
     if (!problem.empty()) return problem;
     report = CheckPackage(package);
     return report.ok ? "" : package + ": " + report.problem;
 }
 
-std::string ManifestText(const ReleaseRequest& r, const std::string& packageName, uint64_t size,
-                         const Sha256Digest& digest) {
+// A file of the release: its name in the folder, size and SHA-256.
+struct PublishedFile {
+    std::string name;
+    uint64_t size = 0;
+    Sha256Digest sha256{};
+};
+
+std::string ManifestText(const ReleaseRequest& r, const PublishedFile& package, const PublishedFile& index) {
     std::string base = r.baseUrl;
     while (!base.empty() && base.back() == '/') base.pop_back();
     Json::Value manifest(Json::objectValue);
     manifest["ServerVersionCode"] = Json::Int(r.version);
-    manifest["WinPackageURL"] = base + "/" + packageName;
-    manifest["WinPackageSize"] = Json::UInt64(size);
-    manifest["WinPackageSHA256"] = Sha256Hex(digest);
+    manifest["WinPackageURL"] = base + "/" + package.name;
+    manifest["WinPackageSize"] = Json::UInt64(package.size);
+    manifest["WinPackageSHA256"] = Sha256Hex(package.sha256);
+    manifest["WinPackageIndexURL"] = base + "/" + index.name;
+    manifest["WinPackageIndexSize"] = Json::UInt64(index.size);
+    manifest["WinPackageIndexSHA256"] = Sha256Hex(index.sha256);
     Json::StreamWriterBuilder writer;
     writer["indentation"] = "  ";
     return Json::writeString(writer, manifest) + "\n";
@@ -300,24 +330,35 @@ std::string MakeRelease(const ReleaseRequest& r) {
     if (!IsFolderEmptyOrMissing(r.outFolder)) return r.outFolder + ": must be a new or empty folder";
     mkdir(r.outFolder.c_str(), 0755);
 
-    const std::string packageName = "Vantrel-" + std::to_string(r.version) + ".7z";
-    const std::string package = AbsolutePath(r.outFolder + "/" + packageName);
+    const std::string stem = "Vantrel-" + std::to_string(r.version);
+    PublishedFile package{stem + ".7z"}, index{stem + ".index"};
+    const std::string packagePath = AbsolutePath(r.outFolder + "/" + package.name);
     PackageReport report;
-    problem = PackAndCheck(r, package, report);
+    problem = PackAndCheck(r, packagePath, report);
     if (!problem.empty()) return problem;
-    uint64_t size = 0;
-    Sha256Digest digest{};
-    problem = Sha256OfFile(package, size, digest);
+    problem = Sha256OfFile(packagePath, package.size, package.sha256);
     if (!problem.empty()) return problem;
 
-    const std::string bytes = ManifestText(r, packageName, size, digest);
+    PackageIndex built;
+    problem = BuildPackageIndex(packagePath, built);
+    if (!problem.empty()) return packagePath + ": " + problem;
+    const std::string indexText = FormatPackageIndex(built);
+    if (indexText.size() > PACKAGE_INDEX_MAX_BYTES) return "the package index would be larger than 64 MiB";
+    const std::string indexPath = r.outFolder + "/" + index.name;
+    if (!WriteNewFile(indexPath, indexText, 0644)) return indexPath + ": cannot be written";
+    problem = Sha256OfFile(indexPath, index.size, index.sha256);
+    if (!problem.empty()) return problem;
+
+    const std::string bytes = ManifestText(r, package, index);
     const std::string manifestPath = r.outFolder + "/" + MANIFEST_FILE_NAME;
     if (!WriteNewFile(manifestPath, bytes, 0644)) return manifestPath + ": cannot be written";
     if (!WriteNewFile(manifestPath + ".sig", SignatureText(bytes, secret), 0644))
         return manifestPath + ".sig: cannot be written";
     fprintf(stderr, "release %lld: %u entries, %.1f MiB unpacked, package %.1f MiB, largest solid block %.1f MiB\n",
-            (long long)r.version, report.entries, report.unpackedBytes / 1048576.0, size / 1048576.0,
+            (long long)r.version, report.entries, report.unpackedBytes / 1048576.0, package.size / 1048576.0,
             report.largestFolder / 1048576.0);
+    fprintf(stderr, "index %s: %zu solid blocks, %llu chunks, %.1f KiB\n", index.name.c_str(), built.folders.size(),
+            (unsigned long long)built.ChunkCount(), index.size / 1024.0);
     return "";
 }
 
@@ -333,6 +374,34 @@ std::string SignFile(const std::string& secretKeyFile, const std::string& file) 
     if (!WriteNewFile(sig, SignatureText(bytes, secret), 0644)) return sig + ": cannot be written";
     return "";
 }
+
+namespace {
+
+// The index the manifest names: its size and hash, its own rules, and every line of it equal to
+// the index built again from the package.
+std::string VerifyIndex(const ManifestFields& fields, const std::string& folder, const std::string& package) {
+    const std::string path = folder + "/" + fields.indexUrl.substr(fields.indexUrl.rfind('/') + 1);
+    std::string text;
+    if (!ReadFile(path, text, PACKAGE_INDEX_MAX_BYTES)) return path + ": missing or larger than 64 MiB";
+    Sha256Digest digest{};
+    crypto_hash_sha256(digest.data(), reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    if (text.size() != fields.indexSize || digest != fields.indexSha256)
+        return path + ": its size or SHA-256 differs from the manifest's";
+    PackageIndex published, built;
+    std::string problem = ParsePackageIndex(text, published);
+    if (!problem.empty()) return path + ": " + problem;
+    if (published.packageSize != fields.packageSize) return path + ": describes a package of another size";
+    problem = BuildPackageIndex(package, built);
+    if (!problem.empty()) return package + ": " + problem;
+    const std::string expected = FormatPackageIndex(built);
+    if (expected == text) return "";
+    size_t line = 1;
+    for (size_t i = 0; i < std::min(expected.size(), text.size()) && expected[i] == text[i]; ++i)
+        if (text[i] == '\n') ++line;
+    return path + ": line " + std::to_string(line) + " does not describe the package";
+}
+
+}  // namespace
 
 std::string VerifyRelease(const std::string& publicKeyBase64, const std::string& folder) {
     PublicKey key;
@@ -364,5 +433,5 @@ std::string VerifyRelease(const std::string& publicKeyBase64, const std::string&
     if (digest != fields.packageSha256) return package + ": its SHA-256 differs from the manifest's";
     PackageReport report = CheckPackage(package);
     if (!report.ok) return package + ": " + report.problem;
-    return "";
+    return fields.hasIndex ? VerifyIndex(fields, folder, package) : "";
 }

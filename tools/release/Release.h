@@ -15,6 +15,16 @@ inline constexpr uint64_t DEFAULT_SOLID_BLOCK_MIB = 256;
 // the public key in the form the launcher's build takes (base64).
 std::string MakeKeyPair(const std::string& secretKeyFile, std::string& publicKeyBase64);
 
+// How the package's files are laid out in solid blocks.
+enum class PackageLayout {
+    // A file of 4 MiB or more in a block of its own (LZMA2 alone unless it is an executable),
+    // smaller files in blocks of at most 4 MiB in path order: an update fetches little.
+    Delta,
+    // Blocks of up to the solid-block limit: the smallest full download, dear updates.
+    Solid,
+};
+inline constexpr uint64_t DELTA_BLOCK_BYTES = 4ull << 20;
+
 struct ReleaseRequest {
     std::string secretKeyFile;
     std::string gameFolder;
@@ -22,7 +32,8 @@ struct ReleaseRequest {
     std::string baseUrl;
     std::string outFolder;
     std::string previousManifest;  // optional
-    uint64_t solidBlockMiB = DEFAULT_SOLID_BLOCK_MIB;
+    uint64_t solidBlockMiB = DEFAULT_SOLID_BLOCK_MIB;  // for PackageLayout::Solid
+    PackageLayout layout = PackageLayout::Delta;
 };
 std::string MakeRelease(const ReleaseRequest& request);
 
@@ -30,7 +41,8 @@ std::string MakeRelease(const ReleaseRequest& request);
 std::string SignFile(const std::string& secretKeyFile, const std::string& file);
 
 // Checks a release folder against a public key: signature, fields, package size and hash, names
-// and coders.
+// and coders, and the package index (its size and hash, and every span and hash it lists, built
+// again from the package).
 std::string VerifyRelease(const std::string& publicKeyBase64, const std::string& releaseFolder);
 
 // Every name below the folder, as a package entry would carry it ("data/level.pak"): "" when all

@@ -91,6 +91,11 @@ int main(int argc, char** argv) {
                 return Finish("--solid-block-mib " + o["solid-block-mib"] + ": not a whole number");
             r.solidBlockMiB = uint64_t(number);
         }
+        if (o.count("layout")) {
+            if (o["layout"] != "delta" && o["layout"] != "solid")
+                return Finish("--layout " + o["layout"] + ": delta or solid");
+            r.layout = o["layout"] == "solid" ? PackageLayout::Solid : PackageLayout::Delta;
+        }
         r.secretKeyFile = o["secret-key"];
         r.gameFolder = o["game"];
         r.baseUrl = o["base-url"];

@@ -1,0 +1,270 @@
+#include "update/RangedUpdate.h"
+
+#include <algorithm>
+#include <atomic>
+
+#include "platform/DurableFile.h"
+#include "platform/FileSystem.h"
+#include "platform/Sha256.h"
+#include "rules/Lzma2Piece.h"
+#include "rules/Utf8.h"
+#include "transfer/Extract7z.h"
+#include "update/FileStamps.h"
+#include "update/GameFolders.h"
+
+namespace {
+
+std::atomic<HardLinkFunction> g_hardLink{CreateHardLinkW};
+
+constexpr size_t kBlock = 1 << 20;
+
+bool ReadAt(HANDLE file, uint64_t offset, void* data, DWORD size) {
+    OVERLAPPED at = {};
+    at.Offset = DWORD(offset);
+    at.OffsetHigh = DWORD(offset >> 32);
+    DWORD got = 0;
+    return ReadFile(file, data, size, &got, &at) && got == size;
+}
+
+bool WriteAt(HANDLE file, uint64_t offset, const void* data, DWORD size) {
+    OVERLAPPED at = {};
+    at.Offset = DWORD(offset);
+    at.OffsetHigh = DWORD(offset >> 32);
+    DWORD written = 0;
+    return WriteFile(file, data, size, &written, &at) && written == size;
+}
+
+// A copy that is on the disk when it returns (CopyFileW keeps the last-write time).
+bool DurableCopy(const std::wstring& from, const std::wstring& to) {
+    if (!CopyFileW(from.c_str(), to.c_str(), TRUE)) return false;
+    scoped::Handle file(CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.IsValid() && FlushAndClose(file);
+}
+
+std::wstring WideIndexPath(const std::string& path) {
+    std::wstring wide;
+    WideFromUtf8(path, wide);
+    std::replace(wide.begin(), wide.end(), L'/', L'\\');
+    return wide;
+}
+
+}  // namespace
+
+void SetHardLinkCallForTesting(HardLinkFunction function) { g_hardLink = function ? function : CreateHardLinkW; }
+
+RangedUpdate::RangedUpdate(const PackageIndex& next, const PackageIndex& installed, const std::vector<bool>& intact,
+                           const std::wstring& gameDir, const std::wstring& stagedDir, const RangedSource& source,
+                           UpdateTask& task)
+    : m_next(next), m_installed(installed), m_intact(intact), m_gameDir(gameDir), m_stagedDir(stagedDir),
+      m_source(source), m_task(task), m_parts(source.partsPath, source.packageSize, source.identity) {}
+
+std::wstring RangedUpdate::Staged(size_t file) const { return IndexPathOnDisk(m_stagedDir, m_next.files[file].path); }
+std::wstring RangedUpdate::Installed(size_t file) const { return IndexPathOnDisk(m_gameDir, m_installed.files[file].path); }
+
+void RangedUpdate::CountWritten(uint64_t bytes) {
+    m_written += bytes;
+    if (m_plan.writeBytes > 0)
+        m_task.unpackProgress = int32_t(std::min<uint64_t>(m_written, m_plan.writeBytes) * PROGRESS_FULL / m_plan.writeBytes);
+}
+
+RangedOutcome RangedUpdate::Failure(int32_t code, int unpackError) {
+    RangedOutcome outcome;
+    outcome.result = RangedResult::Failed;
+    outcome.code = code;
+    outcome.unpackError = unpackError;
+    return outcome;
+}
+
+bool RangedUpdate::Prepare() {
+    m_plan = PlanUpdate(m_next, m_installed, m_intact);
+    if (!m_parts.Open() || !MakeFolders()) return false;
+    const std::vector<ByteSpan> spans = SpansToFetch(m_next, m_plan);
+    std::vector<ByteSpan> missing;
+    for (const ByteSpan& span : spans)
+        if (!m_parts.Has(span)) missing.push_back(span);
+    m_fetchBytes = TotalLength(MergeIntoRequests(missing));
+    // The first link tells whether the volume takes hard links; where it does not, every linked
+    // file becomes a copy, and the space check counts them.
+    for (size_t i = 0; i < m_plan.files.size(); ++i) {
+        if (m_plan.files[i].action != FileAction::Link) continue;
+        m_linksWork = g_hardLink.load()(Staged(i).c_str(), Installed(m_plan.files[i].source).c_str(), nullptr) != FALSE;
+        m_firstLinkPlaced = m_linksWork;
+        break;
+    }
+    return true;
+}
+
+uint64_t RangedUpdate::BytesNeeded() const {
+    return m_fetchBytes + m_plan.writeBytes + (m_linksWork ? 0 : m_plan.linkBytes);
+}
+
+bool RangedUpdate::MakeFolders() {
+    if (!CreateDirectoryTree(m_stagedDir)) return false;
+    for (const std::string& path : m_next.directories)
+        if (!CreateDirectoryTree(m_stagedDir + L"\\" + WideIndexPath(path))) return false;
+    for (const IndexFile& file : m_next.files) {
+        const std::wstring path = WideIndexPath(file.path);
+        const size_t slash = path.rfind(L'\\');
+        if (slash != std::wstring::npos && !CreateDirectoryTree(m_stagedDir + L"\\" + path.substr(0, slash))) return false;
+    }
+    return true;
+}
+
+bool RangedUpdate::PlaceFile(size_t i, bool tryLink) {
+    const std::wstring target = Staged(i), source = Installed(m_plan.files[i].source);
+    if (tryLink && g_hardLink.load()(target.c_str(), source.c_str(), nullptr)) return true;
+    if (!DurableCopy(source, target)) return false;
+    CountWritten(m_next.files[i].size);
+    return true;
+}
+
+bool RangedUpdate::PlaceLinkedFiles() {
+    bool firstSkipped = !m_firstLinkPlaced;
+    for (size_t i = 0; i < m_plan.files.size(); ++i) {
+        const FilePlan& step = m_plan.files[i];
+        if (step.action == FileAction::Empty) {
+            scoped::Handle file(CreateFileW(Staged(i).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!file.IsValid() || !FlushAndClose(file)) return false;
+            continue;
+        }
+        if (step.action != FileAction::Link) continue;
+        if (!firstSkipped) {  // placed by Prepare
+            firstSkipped = true;
+            continue;
+        }
+        if (!PlaceFile(i, m_linksWork)) return false;
+    }
+    return true;
+}
+
+// Each piece the installed file shares is copied and checked as it is read; a piece whose
+// bytes are not what its index says (the player changed the file) is fetched instead.
+bool RangedUpdate::CopyPieces() {
+    std::vector<uint8_t> block(kBlock);
+    for (size_t i = 0; i < m_plan.files.size(); ++i) {
+        FilePlan& step = m_plan.files[i];
+        if (step.action != FileAction::Rebuild) continue;
+        scoped::Handle out(CreateFileW(Staged(i).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!out.IsValid()) return false;
+        if (std::find(step.copyPiece.begin(), step.copyPiece.end(), true) == step.copyPiece.end()) {
+            if (!FlushAndClose(out)) return false;
+            continue;
+        }
+        scoped::Handle in(CreateFileW(Installed(step.source).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const std::vector<IndexChunk>& chunks = m_next.folders[size_t(m_next.files[i].folder)].chunks;
+        for (size_t k = 0; k < chunks.size(); ++k) {
+            if (!step.copyPiece[k]) continue;
+            Sha256 hash;
+            bool read = in.IsValid();
+            for (uint64_t done = 0; read && done < chunks[k].unpackLength;) {
+                const DWORD n = DWORD(std::min<uint64_t>(block.size(), chunks[k].unpackLength - done));
+                read = ReadAt(in.Get(), chunks[k].unpackOffset + done, block.data(), n);
+                if (!read) break;
+                hash.Add(block.data(), n);
+                if (!WriteAt(out.Get(), chunks[k].unpackOffset + done, block.data(), n)) return false;
+                done += n;
+            }
+            Sha256Digest digest{};
+            if (read && hash.Finish(digest) && digest == chunks[k].unpackSha256)
+                CountWritten(chunks[k].unpackLength);
+            else
+                step.copyPiece[k] = false;
+        }
+        if (!FlushAndClose(out)) return false;
+    }
+    return true;
+}
+
+RangedOutcome RangedUpdate::FetchSpans() {
+    const std::vector<ByteSpan> spans = SpansToFetch(m_next, m_plan);
+    switch (m_parts.Fetch(m_source.packageUrl.c_str(), spans, m_source.fetchProgress, &m_task.stop)) {
+    case PartsResult::Done:
+        if (m_source.fetchProgress) m_source.fetchProgress->store(PROGRESS_FULL);
+        return RangedOutcome();
+    case PartsResult::RangeRefused:
+    case PartsResult::WrongBytes: {
+        m_parts.Discard();
+        RangedOutcome outcome;
+        outcome.result = RangedResult::FallBack;
+        return outcome;
+    }
+    case PartsResult::WriteFailed:
+        return Failure(LAUNCH_ERR_EXTRACT, EXTRACT_OUTPUT_FAILED);
+    case PartsResult::Failed:
+    case PartsResult::Stopped:
+        break;
+    }
+    return Failure(LAUNCH_ERR_PACKAGE_DOWNLOAD);
+}
+
+// The chunks fetched for the files rebuilt piece by piece, each decoded on its own into its
+// place and its bytes checked against the index.
+int RangedUpdate::DecodeChunks() {
+    for (size_t i = 0; i < m_plan.files.size(); ++i) {
+        const FilePlan& step = m_plan.files[i];
+        if (step.action != FileAction::Rebuild) continue;
+        const IndexFolder& folder = m_next.folders[size_t(m_next.files[i].folder)];
+        scoped::Handle out(CreateFileW(Staged(i).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!out.IsValid()) return EXTRACT_OUTPUT_FAILED;
+        for (size_t k = 0; k < folder.chunks.size(); ++k) {
+            if (step.copyPiece[k]) continue;
+            if (StopRequested(&m_task.stop)) return EXTRACT_STOPPED;
+            const IndexChunk& chunk = folder.chunks[k];
+            uint64_t readAt = chunk.packed.offset, writeAt = chunk.unpackOffset;
+            bool writeFailed = false;
+            Sha256 hash;
+            const SRes result = DecodeLzma2Piece(
+                folder.lzma2Property, chunk.packed.length, chunk.unpackLength,
+                [&](uint8_t* data, size_t size) {
+                    const bool ok = ReadAt(m_parts.Handle(), readAt, data, DWORD(size));
+                    readAt += size;
+                    return ok;
+                },
+                [&](const uint8_t* data, size_t size) {
+                    hash.Add(data, size);
+                    writeFailed = !WriteAt(out.Get(), writeAt, data, DWORD(size));
+                    writeAt += size;
+                    CountWritten(size);
+                    return !writeFailed;
+                });
+            if (writeFailed) return EXTRACT_OUTPUT_FAILED;
+            if (result != SZ_OK) return result == SZ_ERROR_MEM ? EXTRACT_NO_MEMORY : result;
+            Sha256Digest digest{};
+            if (!hash.Finish(digest) || digest != chunk.unpackSha256) return SZ_ERROR_CRC;
+        }
+        if (!FlushAndClose(out)) return EXTRACT_OUTPUT_FAILED;
+    }
+    return 0;
+}
+
+// The solid blocks fetched, through the extractor reading the sparse copy as the package: the
+// archive's own names rules and checksums apply, and only the files planned are written.
+int RangedUpdate::DecodeFolders() {
+    if (!m_plan.needsHeaders) return 0;
+    m_parts.Close();
+    PackageSummary summary;
+    int code = InspectPackage(m_source.partsPath, summary);
+    if (code != 0) return code;
+    ExtractScope scope;
+    for (size_t i = 0; i < m_plan.files.size(); ++i)
+        if (m_plan.files[i].action == FileAction::Decode) scope.names.push_back(WideIndexPath(m_next.files[i].path));
+    scope.bytesBefore = m_written;
+    scope.bytesTotal = m_plan.writeBytes;
+    return Extract7z(m_source.partsPath, m_stagedDir + L"\\", &m_task.unpackProgress, &m_task.stop, &scope);
+}
+
+RangedOutcome RangedUpdate::Run() {
+    if (!PlaceLinkedFiles() || !CopyPieces()) return Failure(LAUNCH_ERR_EXTRACT, EXTRACT_OUTPUT_FAILED);
+    RangedOutcome fetched = FetchSpans();
+    if (fetched.result != RangedResult::Done) return fetched;
+    if (m_source.decodeStatus) m_task.status.Set(m_source.decodeStatus);
+    int code = DecodeChunks();
+    if (code == 0) code = DecodeFolders();
+    if (code == 0 && !TreeMatchesIndex(m_stagedDir, m_next)) code = EXTRACT_TREE_MISMATCH;
+    m_parts.Close();
+    if (code != 0) return Failure(LAUNCH_ERR_EXTRACT, code);
+    m_task.unpackProgress = PROGRESS_FULL;
+    return RangedOutcome();
+}

@@ -1,0 +1,89 @@
+// An update that builds the new release in "game.new" from what the installed game already has
+// and only the package's byte ranges that hold the rest: files with the same content are
+// hard-linked (copied where the volume has no hard links), equal pieces of big files are copied,
+// and the other chunks and solid blocks are fetched, checked against the index and decoded. The
+// swap that follows is the one of a full update.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "rules/PackageIndex.h"
+#include "transfer/PackageParts.h"
+#include "update/UpdatePlan.h"
+#include "update/UpdateTask.h"
+
+// The extraction code for a staged game that does not hold exactly the index's files.
+inline constexpr int EXTRACT_TREE_MISMATCH = 21;
+
+enum class RangedResult {
+    Done,      // the new release is complete in the staged folder
+    FallBack,  // the server does not serve the ranges as asked: install the whole package
+    Failed,    // code says why
+};
+struct RangedOutcome {
+    RangedResult result = RangedResult::Done;
+    int32_t code = 0;     // a LAUNCH_ERR_ code when Failed
+    int unpackError = 0;  // the extraction code, with LAUNCH_ERR_EXTRACT
+};
+
+struct RangedSource {
+    std::string packageUrl;
+    uint64_t packageSize = 0;
+    std::string identity;    // size and SHA-256 of the package, for the parts record
+    std::wstring partsPath;  // the sparse copy of the fetched spans
+    AtomicInt* fetchProgress = nullptr;      // follows the bytes to fetch
+    const wchar_t* decodeStatus = nullptr;   // the status line while decoding (null: unchanged)
+};
+
+class RangedUpdate {
+public:
+    // intact: per file of installed, whether it still holds what that index says.
+    RangedUpdate(const PackageIndex& next, const PackageIndex& installed, const std::vector<bool>& intact,
+                 const std::wstring& gameDir, const std::wstring& stagedDir, const RangedSource& source,
+                 UpdateTask& task);
+
+    // Plans the update and opens the parts file (the staged folder is created, empty but for a
+    // first hard link that tells whether the volume takes them). False when a file cannot be
+    // created.
+    bool Prepare();
+    // What the staged game and the fetch will take on the install root's volume.
+    uint64_t BytesNeeded() const;
+    uint64_t BytesToFetch() const { return m_fetchBytes; }
+    const UpdatePlan& Plan() const { return m_plan; }
+
+    RangedOutcome Run();
+
+private:
+    RangedOutcome Failure(int32_t code, int unpackError = 0);
+    bool MakeFolders();
+    bool PlaceLinkedFiles();
+    bool PlaceFile(size_t file, bool tryLink);
+    bool CopyPieces();
+    RangedOutcome FetchSpans();
+    int DecodeChunks();
+    int DecodeFolders();
+    std::wstring Staged(size_t file) const;
+    std::wstring Installed(size_t installedFile) const;
+    void CountWritten(uint64_t bytes);
+
+    const PackageIndex& m_next;
+    const PackageIndex& m_installed;
+    std::vector<bool> m_intact;
+    std::wstring m_gameDir, m_stagedDir;
+    RangedSource m_source;
+    UpdateTask& m_task;
+    PackageParts m_parts;
+    UpdatePlan m_plan;
+    uint64_t m_fetchBytes = 0;
+    bool m_linksWork = true;
+    bool m_firstLinkPlaced = false;
+    uint64_t m_written = 0;
+};
+
+// Test seam: replaces the system's CreateHardLinkW (null restores it), to stand for a volume
+// without hard links.
+using HardLinkFunction = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES);
+void SetHardLinkCallForTesting(HardLinkFunction function);
