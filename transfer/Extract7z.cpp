@@ -125,6 +125,7 @@ public:
         return 0;
     }
     CSzArEx* Database() { return m_archive.Database(); }
+    const CSzArEx* Database() const { return m_archive.Database(); }
     const std::vector<PackageEntry>& Entries() const { return m_entries; }
     // Entry i's path below the destination, '\\'-separated ("" for the folder itself).
     const std::wstring& Name(UInt32 i) const { return m_names[i]; }
@@ -147,10 +148,8 @@ void CreateFoldersAlong(const std::wstring& path, size_t from) {
 // closed, both checked) before the call returns 0. A file that does not come out whole is
 // deleted.
 int WriteEntryFile(const std::wstring& path, FolderReader& folder, UInt64 size, std::vector<Byte>& piece,
-                   const CSzArEx* db, UInt32 index) {
-    // Never over an existing file: in a scoped extraction, a file beside it may be a hard link to
-    // the installed game's.
-    scoped::Handle out(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                   const CSzArEx* db, UInt32 index, DWORD creation) {
+    scoped::Handle out(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, creation,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out.IsValid()) return EXTRACT_OUTPUT_FAILED;
     UInt32 crc = CRC_INIT_VAL;
@@ -287,7 +286,10 @@ private:
             CreateDirectoryW(path.c_str(), nullptr);
             return 0;
         }
-        const int result = WriteEntryFile(path, m_folder, SzArEx_GetFileSize(db, i), m_piece, db, i);
+        // A scoped extraction never writes over an existing file: one beside it may be a hard link
+        // to the installed game's.
+        const int result = WriteEntryFile(path, m_folder, SzArEx_GetFileSize(db, i), m_piece, db, i,
+                                          m_scope ? CREATE_NEW : CREATE_ALWAYS);
         if (result == 0 && SzBitWithVals_Check(&db->Attribs, i))
             SetFileAttributesW(path.c_str(), WindowsAttributesOf(db->Attribs.Vals[i]));
         return result;

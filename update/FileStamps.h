@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Progress.h"
+#include "platform/SharedText.h"
 #include "platform/StopFlag.h"
 #include "rules/PackageIndex.h"
 

@@ -232,19 +232,19 @@ bool UpdateRun::IsManifestAuthentic(const std::string& narrowManifestUrl) {
            IsManifestSignedBy(m_manifestBytes, signatureText, key);
 }
 
-// The index the manifest names, refused unless it is exactly the one signed with it.
+// The index the manifest names, refused unless it is exactly the one signed with it. One that
+// cannot be fetched at all (not uploaded, say) leaves the update to the whole package.
 bool UpdateRun::FetchIndex(const ManifestFields& server) {
     Stage(LAUNCH_ERR_PACKAGE_DOWNLOAD);
     FileSink sink(server.indexSize, true);
     AtomicInt unused{0};
     const bool fetched = DownloadInto(m_paths.downloadedIndex, server.indexUrl.c_str(), unused, sink, m_task.stop);
-    Sha256Digest digest{};
     if (!fetched && !sink.Exceeded()) {
-        m_task.errorDetail.Set(FromAnsi(server.indexUrl));
-        FailAndClean(LAUNCH_ERR_PACKAGE_DOWNLOAD);
-        return false;
+        DeleteFileW(m_paths.downloadedIndex.c_str());
+        return true;
     }
     Stage(LAUNCH_ERR_VERSION_FILE);
+    Sha256Digest digest{};
     if (!fetched || !sink.Digest(digest) || sink.Size() != server.indexSize || digest != server.indexSha256 ||
         !ReadWholeFile(m_paths.downloadedIndex, m_indexBytes) || !ParsePackageIndex(m_indexBytes, m_index).empty() ||
         (server.hasPackageSize && m_index.packageSize != server.packageSize)) {

@@ -1,5 +1,7 @@
 #include "tests/support/ScriptedPackage.h"
 
+#include <algorithm>
+
 namespace testing_support {
 
 void ScriptedPackage::Install(HttpServer& server, const std::string& path) {
@@ -21,8 +23,14 @@ size_t ScriptedPackage::Sent() const {
     return m_sent;
 }
 
+std::vector<size_t> ScriptedPackage::SentPerRequest() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_sentPerRequest;
+}
+
 void ScriptedPackage::ResetCounts() {
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_sentPerRequest.clear();
     m_ranges.clear();
     m_ifRanges.clear();
     m_sent = 0;
@@ -41,33 +49,41 @@ std::string ScriptedPackage::Validators() const {
 void ScriptedPackage::Serve(HttpServer& server, SOCKET client, const std::string& request) {
     const std::string range = HttpServer::HeaderOf(request, "Range");
     const std::string ifRange = HttpServer::HeaderOf(request, "If-Range");
+    size_t number = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        number = m_ranges.size();
         m_ranges.push_back(range);
         m_ifRanges.push_back(ifRange);
+        m_sentPerRequest.push_back(0);
     }
+    const size_t dash = range.find('-');
+    const bool closed = dash != std::string::npos && dash + 1 < range.size();
     const bool ranged = !range.empty() && mode != Mode::IgnoreRanges && mode != Mode::CutAtHalf &&
-                        (SameFile(ifRange) || mode == Mode::RangeOfAnotherFile);
+                        (SameFile(ifRange) || mode == Mode::RangeOfAnotherFile || (closed && ifRange.empty()));
     if (ranged && mode == Mode::Refuse416) {
         HttpServer::Send(client, HttpServer::Head(416, "Content-Length: 0\r\n"));
         return;
     }
-    size_t from = 0;
+    size_t from = 0, to = body.size();
     std::string head;
     if (ranged) {
         const size_t asked = std::stoul(range.substr(6));
-        from = mode == Mode::WrongOffset ? asked - 1 : asked;
+        from = mode == Mode::WrongOffset ? (asked > 0 ? asked - 1 : 1) : asked;
+        const size_t last = closed ? std::min<size_t>(std::stoul(range.substr(dash + 1)), body.size() - 1) : body.size() - 1;
+        to = last + 1;
         const std::string validators = mode == Mode::RangeOfAnotherFile ? "ETag: \"another-file\"\r\n" : Validators();
         head = HttpServer::Head(206, validators + "Content-Range: bytes " + std::to_string(from) + "-" +
-                                         std::to_string(body.size() - 1) + "/" + std::to_string(body.size()) +
-                                         "\r\nContent-Length: " + std::to_string(body.size() - from) + "\r\n");
+                                         std::to_string(last) + "/" + std::to_string(body.size()) +
+                                         "\r\nContent-Length: " + std::to_string(to - from) + "\r\n");
     } else {
         head = HttpServer::Head(200, Validators() + "Content-Length: " + std::to_string(body.size()) + "\r\n");
     }
-    std::string rest = body.substr(from);
+    std::string rest = body.substr(from, to - from);
     if (mode == Mode::OtherBytes && from > 0)
         for (char& c : rest) c = char(c ^ 0x5A);
     if (mode == Mode::CutAtHalf) rest.resize(body.size() / 2);  // then the connection drops
+    if (mode == Mode::CutRanges && ranged) rest.resize(rest.size() / 2);
     if (mode == Mode::Trickle && !ranged) {
         HttpServer::Send(client, head);
         const size_t pieces = 100;
@@ -77,6 +93,7 @@ void ScriptedPackage::Serve(HttpServer& server, SOCKET client, const std::string
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 m_sent += b - a;
+                m_sentPerRequest[number] += b - a;
             }
             Sleep(200);
         }
@@ -85,6 +102,7 @@ void ScriptedPackage::Serve(HttpServer& server, SOCKET client, const std::string
     HttpServer::Send(client, head + rest);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_sent += rest.size();
+    m_sentPerRequest[number] += rest.size();
 }
 
 }  // namespace testing_support

@@ -1,6 +1,7 @@
 // A package served the way servers and CDNs answer, one mode at a time: ranges honoured when
-// If-Range names the file's validator, or ignored, answered at the wrong place or refused; the
-// body cut, spliced with other bytes or sent slowly; a range of another file.
+// If-Range names the file's validator (a closed range "a-b" without If-Range too), or ignored,
+// answered at the wrong place or refused; the body cut, spliced with other bytes or sent slowly;
+// a range of another file.
 #pragma once
 
 #include <mutex>
@@ -22,6 +23,7 @@ public:
         OtherBytes,         // 206 from the offset, with other bytes than the file's
         Trickle,            // the whole file slowly (a piece every 200 ms); ranges honoured
         RangeOfAnotherFile, // a 206 for any range, whatever If-Range says, under another ETag
+        CutRanges,          // ranges honoured, each answer's body cut at half, then the connection drops
     };
     std::string body;
     std::string etag = "\"release-2\"";
@@ -34,6 +36,8 @@ public:
     std::vector<std::string> IfRanges() const;
     // Body bytes sent, all requests together.
     size_t Sent() const;
+    // Body bytes sent per request, in the order of Ranges().
+    std::vector<size_t> SentPerRequest() const;
     void ResetCounts();
 
 private:
@@ -43,6 +47,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::vector<std::string> m_ranges, m_ifRanges;
+    std::vector<size_t> m_sentPerRequest;
     size_t m_sent = 0;
 };
 
