@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -257,4 +258,88 @@ TEST_F(ReleaseToolTest, VerifyRefusesAPackageWithANameTheLauncherRefuses) {
     Result r = Verify(dir + "/good");
     EXPECT_NE(r.code, 0);
     EXPECT_NE(r.output.find("same path as another entry"), std::string::npos) << r.output;
+}
+
+namespace {
+
+// 7zz's own listing: each file's path and the solid block it is in.
+std::map<std::string, std::string> BlocksOf(const std::string& package) {
+    FILE* list = popen(("7zz l -slt '" + package + "'").c_str(), "r");
+    std::string listing;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, list)) > 0;) listing.append(buffer, n);
+    pclose(list);
+    std::map<std::string, std::string> blocks;
+    std::istringstream lines(listing);
+    std::string line, path;
+    while (std::getline(lines, line)) {
+        if (line.rfind("Path = ", 0) == 0) path = line.substr(7);
+        if (line.rfind("Block = ", 0) == 0 && line.size() > 8) blocks[path] = line.substr(8);
+    }
+    return blocks;
+}
+
+}  // namespace
+
+TEST_F(ReleaseToolTest, TheDeltaLayoutGivesBigFilesBlocksOfTheirOwnAndSolidKeepsThemTogether) {
+    Write(dir + "/game/data/big.pak", std::string(5 << 20, 'B'));
+    Write(dir + "/game/data/small.txt", "small");
+    Result delta = Make(dir + "/delta", 1);
+    ASSERT_EQ(delta.code, 0) << delta.output;
+    auto blocks = BlocksOf(dir + "/delta/Vantrel-1.7z");
+    EXPECT_NE(blocks["data/big.pak"], blocks["data/small.txt"]);
+    EXPECT_EQ(blocks["data/level.pak"], blocks["data/small.txt"]);  // small files share a block
+    EXPECT_EQ(Verify(dir + "/delta").code, 0);
+    const std::string index = Read(dir + "/delta/Vantrel-1.index");
+    EXPECT_EQ(index.rfind("quenby-package-index 1\n", 0), 0u);
+    EXPECT_NE(index.find("\nchunk 0 "), std::string::npos);  // the big file's chunks
+    EXPECT_NE(Read(ManifestOf(dir + "/delta")).find("\"WinPackageIndexURL\" : \"http://cdn.example.com/version/Vantrel-1.index\""),
+              std::string::npos);
+
+    Result solid = Make(dir + "/solid", 1, "--layout solid");
+    ASSERT_EQ(solid.code, 0) << solid.output;
+    blocks = BlocksOf(dir + "/solid/Vantrel-1.7z");
+    EXPECT_EQ(blocks["data/big.pak"], blocks["data/small.txt"]);
+    EXPECT_EQ(Verify(dir + "/solid").code, 0);
+    EXPECT_NE(Make(dir + "/other", 1, "--layout tiny").code, 0);
+}
+
+TEST_F(ReleaseToolTest, VerifyRefusesAnIndexThatDoesNotDescribeThePackage) {
+    ASSERT_EQ(Make(dir + "/r1", 1).code, 0);
+    const std::string index = dir + "/r1/Vantrel-1.index";
+    const std::string good = Read(index);
+    // A line of it changed: first under the old manifest, then with the manifest signed again
+    // over the new size and hash, so the signature holds and only the package disagrees.
+    std::string altered = good;
+    const size_t at = altered.find("\nfile ");
+    const size_t hashAt = altered.find(' ', altered.find(' ', at + 6) + 1) + 1;  // the first file's SHA-256
+    altered[hashAt] = altered[hashAt] == '0' ? '1' : '0';
+    Write(index, altered);
+    Result refused = Verify(dir + "/r1");
+    EXPECT_NE(refused.code, 0);
+    EXPECT_NE(refused.output.find("size or SHA-256 differs"), std::string::npos) << refused.output;
+
+    const std::string manifestPath = ManifestOf(dir + "/r1");
+    std::string manifest = Read(manifestPath);
+    const std::string goodManifest = manifest, goodSignature = Read(manifestPath + ".sig");
+    auto replaceValue = [&manifest](const std::string& member, const std::string& value) {
+        const size_t at = manifest.find(member), start = manifest.find(':', at) + 2;
+        const size_t end = manifest.find_first_of(",\n", start);
+        manifest.replace(start, end - start, value);
+    };
+    FILE* hash = popen(("sha256sum '" + index + "'").c_str(), "r");
+    char digest[65] = {};
+    ASSERT_EQ(fread(digest, 1, 64, hash), 64u);
+    pclose(hash);
+    replaceValue("\"WinPackageIndexSize\"", std::to_string(altered.size()));
+    replaceValue("\"WinPackageIndexSHA256\"", "\"" + std::string(digest) + "\"");
+    Write(manifestPath, manifest);
+    ASSERT_EQ(Tool("sign --secret-key " + dir + "/secret.key --file " + manifestPath).code, 0);
+    refused = Verify(dir + "/r1");
+    EXPECT_NE(refused.code, 0);
+    EXPECT_NE(refused.output.find("does not describe the package"), std::string::npos) << refused.output;
+    Write(index, good);
+    Write(manifestPath, goodManifest);
+    Write(manifestPath + ".sig", goodSignature);
+    EXPECT_EQ(Verify(dir + "/r1").code, 0);
 }
