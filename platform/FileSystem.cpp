@@ -117,6 +117,22 @@ bool WriteAll(void* file, const void* data, size_t size) {
     return true;
 }
 
+bool ReadFileAt(void* file, uint64_t offset, void* data, uint32_t size) {
+    OVERLAPPED at = {};
+    at.Offset = DWORD(offset);
+    at.OffsetHigh = DWORD(offset >> 32);
+    DWORD got = 0;
+    return ReadFile(file, data, size, &got, &at) && got == size;
+}
+
+bool WriteFileAt(void* file, uint64_t offset, const void* data, uint32_t size) {
+    OVERLAPPED at = {};
+    at.Offset = DWORD(offset);
+    at.OffsetHigh = DWORD(offset >> 32);
+    DWORD written = 0;
+    return WriteFile(file, data, size, &written, &at) && written == size;
+}
+
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
     scoped::Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -1,6 +1,7 @@
 // Directory trees and simple file probes on the wide Win32 file functions.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Creates a directory and every missing parent ('\' and '/' both separate). For a path that
@@ -28,6 +29,11 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes);
 // Writes all of data to an open file, in pieces of at most 4 MiB; false when a piece fails or
 // writes nothing.
 bool WriteAll(void* file, const void* data, size_t size);
+
+// Positional reads and writes of exactly size bytes at offset of an open file (the file pointer
+// is left alone); false when fewer bytes were read or written.
+bool ReadFileAt(void* file, uint64_t offset, void* data, uint32_t size);
+bool WriteFileAt(void* file, uint64_t offset, const void* data, uint32_t size);
 
 // Creates (or replaces) a file with exactly these bytes, on the disk (flushed) before it returns.
 // False when it cannot be written whole.

@@ -2,8 +2,8 @@
 # The main job: builds everything, makes a key pair and signed releases with the publisher's tool,
 # builds a launcher with that public key, then runs it under Wine against a local stand-in for the
 # publisher's CDN: a fresh install (with a screenshot of the splash during the download), the
-# already-current course, a tampered release refused with the game kept, and -uninstall. Reports
-# what each left behind.
+# already-current course, a tampered release refused with the game kept, an update by ranges
+# (the bytes fetched against the package), and -uninstall. Reports what each left behind.
 #   bash scripts/demo.sh            all three courses
 #   bash scripts/demo.sh --keep     leave the installation in place (no -uninstall)
 set -euo pipefail
@@ -66,11 +66,12 @@ say "The sample game, version 1"
 cp build/win64/Vantrel.exe "$demo/package/"
 mkdir -p "$demo/package/data/levels"
 printf 'Vantrel sample content\n' >"$demo/package/data/readme.txt"
-head -c 3000000 /dev/urandom >"$demo/package/data/levels/world.pak"
+head -c 4500000 /dev/urandom >"$demo/package/data/levels/world.pak"
 
 say "Serving build/demo/cdn from 127.0.0.1 (packages slowly, so the splash can be seen)"
 mkdir -p "$demo/cdn"
-/usr/bin/python3 "$here/serve.py" "$demo/cdn" "$demo/port" --rate 300000 >"$demo/server.log" 2>&1 &
+/usr/bin/python3 "$here/serve.py" "$demo/cdn" "$demo/port" --rate 300000 --log "$demo/requests.log" \
+  >"$demo/server.log" 2>&1 &
 server_pid=$!
 for _ in $(seq 1 100); do [ -f "$demo/port" ] && break; sleep 0.05; done
 port=$(cat "$demo/port")
@@ -143,6 +144,23 @@ else
   echo "THE INSTALLED GAME CHANGED"; exit 1
 fi
 printf 'beside the game: %s\n' "$(cd "$root_unix" && ls -d game.new game.old 2>/dev/null || echo nothing)"
+
+say "Course 4: release 3 changes the readme and adds a file; the update fetches only those by ranges"
+mkdir -p "$demo/package/data/notes"
+printf 'Vantrel sample content, release 3\n' >"$demo/package/data/readme.txt"
+printf 'new in release 3\n' >"$demo/package/data/notes/changes.txt"
+"$tool" make --secret-key "$keys/secret.key" --game "$demo/package" --version 3 --base-url "$base" \
+  --out "$demo/release-3" --previous "$demo/release-2/com.larkvane.vantrel.pcquenby.json" 2>/dev/null
+rm -rf "$demo/cdn/version" && cp -r "$demo/release-3" "$demo/cdn/version"
+: >"$demo/requests.log"
+wine "$root_unix/QuenbySkirmora.exe" third run 2>>"$demo/launcher-trace.log" && rc=0 || rc=$?
+sleep 1
+wine taskkill /F /IM Vantrel.exe >/dev/null 2>&1 || true
+printf 'launcher exit code %s; the package requests:\n' "$rc"
+grep 'Vantrel-3.7z' "$demo/requests.log" || true
+fetched=$(grep 'Vantrel-3.7z' "$demo/requests.log" | sed 's/.*sent=//' | awk '{s += $1} END {print s + 0}')
+printf 'fetched %s bytes of the package'"'"'s %s; the readme now says: %s\n' "$fetched" \
+  "$(stat -c %s "$demo/release-3/Vantrel-3.7z")" "$(cat "$root_unix/game/data/readme.txt")"
 
 if [ -z "$keep" ]; then
   say "Course 4: -uninstall from the copy"

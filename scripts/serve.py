@@ -4,7 +4,8 @@
              [--log FILE]
 
 The chosen port is written to PORTFILE. Files carry an ETag and Last-Modified, and a Range
-request whose If-Range matches (or that has none) gets a 206, as a CDN answers. With --rate, files
+request of one range ("a-" or "a-b") whose If-Range matches (or that has none) gets a 206, as a
+CDN answers. With --rate, files
 whose name ends with the slow suffix are sent at that rate (so a download can be watched);
 everything else goes out at full speed. With --cut-once, the first response for such a file stops
 after that fraction of it and the connection drops. --log appends one line per request: the
@@ -41,13 +42,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
         stat = os.stat(path)
         size = stat.st_size
         etag = '"%x-%x"' % (stat.st_mtime_ns, size)
-        start = 0
+        start, end = 0, size - 1
         status = 200
         wanted = self.headers.get("Range", "")
         if_range = self.headers.get("If-Range")
-        if wanted.startswith("bytes=") and wanted.endswith("-") and (if_range is None or if_range == etag):
-            start = int(wanted[6:-1])
-            if start >= size:
+        first, dash, last = wanted[6:].partition("-")
+        if (wanted.startswith("bytes=") and dash and first.isdigit() and (last == "" or last.isdigit())
+                and (if_range is None or if_range == etag)):
+            start = int(first)
+            end = min(int(last), size - 1) if last else size - 1
+            if start >= size or end < start:
                 self.send_response(416)
                 self.send_header("Content-Range", f"bytes */{size}")
                 self.send_header("Content-Length", "0")
@@ -56,15 +60,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return
             status = 206
         self.send_response(status)
-        self.send_header("Content-Length", str(size - start))
+        self.send_header("Content-Length", str(end + 1 - start))
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("ETag", etag)
         self.send_header("Last-Modified", self.date_time_string(int(stat.st_mtime)))
         if status == 206:
-            self.send_header("Content-Range", f"bytes {start}-{size - 1}/{size}")
+            self.send_header("Content-Range", f"bytes {start}-{end}/{size}")
         self.end_headers()
         slow = path.endswith(self.slow_suffix)
-        limit = size - start
+        limit = end + 1 - start
         if slow and self.cut_once and not Handler.cut_done:
             Handler.cut_done = True
             limit = int(size * self.cut_once) - start
@@ -84,7 +88,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             except (BrokenPipeError, ConnectionResetError):
                 pass
         self.note(wanted, status, sent)
-        if sent < size - start:
+        if sent < end + 1 - start:
             self.close_connection = True
             self.connection.shutdown(2)
 

@@ -19,28 +19,12 @@ std::atomic<uint64_t> g_bytes{0};
 
 const char kRecordFirstWord[] = "quenby-parts 1 ";
 
-bool ReadAt(HANDLE file, uint64_t offset, void* data, DWORD size) {
-    OVERLAPPED at = {};
-    at.Offset = DWORD(offset);
-    at.OffsetHigh = DWORD(offset >> 32);
-    DWORD got = 0;
-    return ReadFile(file, data, size, &got, &at) && got == size;
-}
-
-bool WriteAt(HANDLE file, uint64_t offset, const void* data, DWORD size) {
-    OVERLAPPED at = {};
-    at.Offset = DWORD(offset);
-    at.OffsetHigh = DWORD(offset >> 32);
-    DWORD written = 0;
-    return WriteFile(file, data, size, &written, &at) && written == size;
-}
-
 bool SpanHashesTo(HANDLE file, const ByteSpan& span) {
     Sha256 hash;
     std::vector<uint8_t> block(1 << 20);
     for (uint64_t done = 0; done < span.length;) {
         const DWORD n = DWORD(std::min<uint64_t>(block.size(), span.length - done));
-        if (!ReadAt(file, span.offset + done, block.data(), n)) return false;
+        if (!ReadFileAt(file, span.offset + done, block.data(), n)) return false;
         hash.Add(block.data(), n);
         done += n;
     }
@@ -77,7 +61,7 @@ public:
             m_refused = true;
             return false;
         }
-        if (size > 0 && !WriteAt(m_file, m_at, data, DWORD(size))) {
+        if (size > 0 && !WriteFileAt(m_file, m_at, data, DWORD(size))) {
             m_writeFailed = true;
             return false;
         }

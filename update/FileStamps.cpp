@@ -77,11 +77,15 @@ bool ParseStamps(const std::string& text, std::map<std::string, FileStamp>& stam
     return true;
 }
 
-std::wstring IndexPathOnDisk(const std::wstring& dir, const std::string& indexPath) {
+std::wstring WindowsIndexPath(const std::string& indexPath) {
     std::wstring wide;
     WideFromUtf8(indexPath, wide);
     std::replace(wide.begin(), wide.end(), L'/', L'\\');
-    return dir + L"\\" + wide;
+    return wide;
+}
+
+std::wstring IndexPathOnDisk(const std::wstring& dir, const std::string& indexPath) {
+    return dir + L"\\" + WindowsIndexPath(indexPath);
 }
 
 bool ReadFileStamp(const std::wstring& path, FileStamp& stamp) {

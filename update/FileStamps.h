@@ -25,7 +25,9 @@ std::string FormatStamps(const PackageIndex& index, const std::vector<FileStamp>
 // False for text that is not a stamps file; a path listed twice keeps its first stamp.
 bool ParseStamps(const std::string& text, std::map<std::string, FileStamp>& stamps);
 
-// dir + "\" + the index path with '\' separators.
+// An index path as Windows writes it: wide, '\' separators.
+std::wstring WindowsIndexPath(const std::string& indexPath);
+// dir + "\" + WindowsIndexPath(indexPath).
 std::wstring IndexPathOnDisk(const std::wstring& dir, const std::string& indexPath);
 // The file's size and last-write time now; false when it is not a file that can be read.
 bool ReadFileStamp(const std::wstring& path, FileStamp& stamp);

@@ -7,7 +7,6 @@
 #include "platform/FileSystem.h"
 #include "platform/Sha256.h"
 #include "rules/Lzma2Piece.h"
-#include "rules/Utf8.h"
 #include "transfer/Extract7z.h"
 #include "update/FileStamps.h"
 #include "update/GameFolders.h"
@@ -18,34 +17,11 @@ std::atomic<HardLinkFunction> g_hardLink{CreateHardLinkW};
 
 constexpr size_t kBlock = 1 << 20;
 
-bool ReadAt(HANDLE file, uint64_t offset, void* data, DWORD size) {
-    OVERLAPPED at = {};
-    at.Offset = DWORD(offset);
-    at.OffsetHigh = DWORD(offset >> 32);
-    DWORD got = 0;
-    return ReadFile(file, data, size, &got, &at) && got == size;
-}
-
-bool WriteAt(HANDLE file, uint64_t offset, const void* data, DWORD size) {
-    OVERLAPPED at = {};
-    at.Offset = DWORD(offset);
-    at.OffsetHigh = DWORD(offset >> 32);
-    DWORD written = 0;
-    return WriteFile(file, data, size, &written, &at) && written == size;
-}
-
 // A copy that is on the disk when it returns (CopyFileW keeps the last-write time).
 bool DurableCopy(const std::wstring& from, const std::wstring& to) {
     if (!CopyFileW(from.c_str(), to.c_str(), TRUE)) return false;
     scoped::Handle file(CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     return file.IsValid() && FlushAndClose(file);
-}
-
-std::wstring WideIndexPath(const std::string& path) {
-    std::wstring wide;
-    WideFromUtf8(path, wide);
-    std::replace(wide.begin(), wide.end(), L'/', L'\\');
-    return wide;
 }
 
 }  // namespace
@@ -101,9 +77,9 @@ uint64_t RangedUpdate::BytesNeeded() const {
 bool RangedUpdate::MakeFolders() {
     if (!CreateDirectoryTree(m_stagedDir)) return false;
     for (const std::string& path : m_next.directories)
-        if (!CreateDirectoryTree(m_stagedDir + L"\\" + WideIndexPath(path))) return false;
+        if (!CreateDirectoryTree(m_stagedDir + L"\\" + WindowsIndexPath(path))) return false;
     for (const IndexFile& file : m_next.files) {
-        const std::wstring path = WideIndexPath(file.path);
+        const std::wstring path = WindowsIndexPath(file.path);
         const size_t slash = path.rfind(L'\\');
         if (slash != std::wstring::npos && !CreateDirectoryTree(m_stagedDir + L"\\" + path.substr(0, slash))) return false;
     }
@@ -160,10 +136,10 @@ bool RangedUpdate::CopyPieces() {
             bool read = in.IsValid();
             for (uint64_t done = 0; read && done < chunks[k].unpackLength;) {
                 const DWORD n = DWORD(std::min<uint64_t>(block.size(), chunks[k].unpackLength - done));
-                read = ReadAt(in.Get(), chunks[k].unpackOffset + done, block.data(), n);
+                read = ReadFileAt(in.Get(), chunks[k].unpackOffset + done, block.data(), n);
                 if (!read) break;
                 hash.Add(block.data(), n);
-                if (!WriteAt(out.Get(), chunks[k].unpackOffset + done, block.data(), n)) return false;
+                if (!WriteFileAt(out.Get(), chunks[k].unpackOffset + done, block.data(), n)) return false;
                 done += n;
             }
             Sha256Digest digest{};
@@ -218,13 +194,13 @@ int RangedUpdate::DecodeChunks() {
             const SRes result = DecodeLzma2Piece(
                 folder.lzma2Property, chunk.packed.length, chunk.unpackLength,
                 [&](uint8_t* data, size_t size) {
-                    const bool ok = ReadAt(m_parts.Handle(), readAt, data, DWORD(size));
+                    const bool ok = ReadFileAt(m_parts.Handle(), readAt, data, DWORD(size));
                     readAt += size;
                     return ok;
                 },
                 [&](const uint8_t* data, size_t size) {
                     hash.Add(data, size);
-                    writeFailed = !WriteAt(out.Get(), writeAt, data, DWORD(size));
+                    writeFailed = !WriteFileAt(out.Get(), writeAt, data, DWORD(size));
                     writeAt += size;
                     CountWritten(size);
                     return !writeFailed;
@@ -249,7 +225,7 @@ int RangedUpdate::DecodeFolders() {
     if (code != 0) return code;
     ExtractScope scope;
     for (size_t i = 0; i < m_plan.files.size(); ++i)
-        if (m_plan.files[i].action == FileAction::Decode) scope.names.push_back(WideIndexPath(m_next.files[i].path));
+        if (m_plan.files[i].action == FileAction::Decode) scope.names.push_back(WindowsIndexPath(m_next.files[i].path));
     scope.bytesBefore = m_written;
     scope.bytesTotal = m_plan.writeBytes;
     return Extract7z(m_source.partsPath, m_stagedDir + L"\\", &m_task.unpackProgress, &m_task.stop, &scope);

@@ -2,10 +2,10 @@
 // install root are found as the launcher finds them), watches the record every 30 ms the way the
 // launcher window does, and writes what it saw.
 //   update_runner.exe OUTFILE [--free-bytes=N | --free-query-fails | --free-query-throws]
-//                     [--watch-durability] [--fail-flush=TEXT] [--fail-move-to=TEXT]
+//                     [--watch-durability] [--fail-flush=TEXT] [--fail-move-to=TEXT] [--repair]
 // --watch-durability reports the files flushed and the renames made (flags in hexadecimal);
 // --fail-flush / --fail-move-to make the flush of a file, or a rename to a path, whose lower-case
-// path contains TEXT fail.
+// path contains TEXT fail. --repair runs the worker as "-repair" does.
 // Output: UTF-8 "key=value" lines.
 #include <windows.h>
 
@@ -63,6 +63,8 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     auto* task = new UpdateTask;
+    for (int i = 2; i < argc; ++i)
+        if (std::wstring(argv[i]) == L"--repair") task->verifyFiles = true;
     StartTaskThread(*task, UpdateThreadProc);
     int32_t last[3] = {0, 0, 0};
     bool monotonic = true;
