@@ -175,11 +175,11 @@ bool PackageParts::Has(const ByteSpan& span) const {
     return false;
 }
 
-uint64_t PackageParts::BytesHere(const std::vector<ByteSpan>& wanted) const {
-    uint64_t bytes = 0;
+std::vector<ByteSpan> PackageParts::Missing(const std::vector<ByteSpan>& wanted) const {
+    std::vector<ByteSpan> missing;
     for (const ByteSpan& span : wanted)
-        if (Has(span)) bytes += span.length;
-    return bytes;
+        if (!Has(span)) missing.push_back(span);
+    return missing;
 }
 
 bool PackageParts::SaveRecord() const {
@@ -188,9 +188,7 @@ bool PackageParts::SaveRecord() const {
 
 PartsResult PackageParts::Fetch(const char* url, const std::vector<ByteSpan>& wanted, AtomicInt* progress,
                                 const StopFlag* stop) {
-    std::vector<ByteSpan> missing;
-    for (const ByteSpan& span : wanted)
-        if (!Has(span)) missing.push_back(span);
+    const std::vector<ByteSpan> missing = Missing(wanted);
     const uint64_t total = TotalLength(wanted);
     uint64_t done = total - TotalLength(missing);
     size_t next = 0;

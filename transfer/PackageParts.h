@@ -38,8 +38,8 @@ public:
     // bytes still hash to their digest. False when the file cannot be opened.
     bool Open();
     bool Has(const ByteSpan& span) const;
-    // Bytes of the wanted spans already here.
-    uint64_t BytesHere(const std::vector<ByteSpan>& wanted) const;
+    // The wanted spans not yet here, in their order.
+    std::vector<ByteSpan> Missing(const std::vector<ByteSpan>& wanted) const;
 
     // Fetches the wanted spans not yet here, in merged single-range requests, from url.
     // progress follows the bytes of the wanted spans, those here counted as done.

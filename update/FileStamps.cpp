@@ -23,6 +23,12 @@ std::wstring Folded(std::wstring path) {
     return path;
 }
 
+// Every folder a '\\'-separated path lies in.
+void AddParents(const std::wstring& path, std::set<std::wstring>& folders) {
+    for (size_t at = path.find(L'\\'); at != std::wstring::npos; at = path.find(L'\\', at + 1))
+        folders.insert(path.substr(0, at));
+}
+
 bool ListTree(const std::wstring& dir, const std::wstring& relative, std::map<std::wstring, uint64_t>& files,
               std::set<std::wstring>& folders) {
     WIN32_FIND_DATAW found;
@@ -160,19 +166,17 @@ bool TreeMatchesIndex(const std::wstring& dir, const PackageIndex& index) {
     for (const IndexFile& file : index.files) {
         std::wstring wide;
         WideFromUtf8(file.path, wide);
-        const auto found = files.find(Folded(wide));
-        if (found == files.end() || found->second != file.size) return false;
         const std::wstring folded = Folded(wide);
-        for (size_t at = folded.find(L'\\'); at != std::wstring::npos; at = folded.find(L'\\', at + 1))
-            expectedFolders.insert(folded.substr(0, at));
+        const auto found = files.find(folded);
+        if (found == files.end() || found->second != file.size) return false;
+        AddParents(folded, expectedFolders);
     }
     for (const std::string& path : index.directories) {
         std::wstring wide;
         WideFromUtf8(path, wide);
         const std::wstring folded = Folded(wide);
         expectedFolders.insert(folded);
-        for (size_t at = folded.find(L'\\'); at != std::wstring::npos; at = folded.find(L'\\', at + 1))
-            expectedFolders.insert(folded.substr(0, at));
+        AddParents(folded, expectedFolders);
     }
     return folders == expectedFolders;
 }

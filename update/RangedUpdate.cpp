@@ -54,11 +54,7 @@ RangedOutcome RangedUpdate::Failure(int32_t code, int unpackError) {
 bool RangedUpdate::Prepare() {
     m_plan = PlanUpdate(m_next, m_installed, m_intact);
     if (!m_parts.Open() || !MakeFolders()) return false;
-    const std::vector<ByteSpan> spans = SpansToFetch(m_next, m_plan);
-    std::vector<ByteSpan> missing;
-    for (const ByteSpan& span : spans)
-        if (!m_parts.Has(span)) missing.push_back(span);
-    m_fetchBytes = TotalLength(MergeIntoRequests(missing));
+    m_fetchBytes = TotalLength(MergeIntoRequests(m_parts.Missing(SpansToFetch(m_next, m_plan))));
     // The first link tells whether the volume takes hard links; where it does not, every linked
     // file becomes a copy, and the space check counts them.
     for (size_t i = 0; i < m_plan.files.size(); ++i) {
