@@ -296,6 +296,30 @@ std::string ParsePackageIndex(const std::string& text, PackageIndex& index) {
     return problem;
 }
 
+std::vector<ByteSpan> SpansInPackageOrder(const PackageIndex& index) {
+    std::vector<ByteSpan> spans{index.startHeader};
+    for (const IndexFolder& folder : index.folders) {
+        if (folder.chunks.empty()) {
+            spans.push_back(folder.packed);
+            continue;
+        }
+        for (const IndexChunk& chunk : folder.chunks) spans.push_back(chunk.packed);
+    }
+    spans.push_back(index.endHeader);
+    uint64_t at = 0;
+    for (const ByteSpan& span : spans) {
+        if (span.offset != at) return {};
+        at = span.End();
+    }
+    return at == index.packageSize ? spans : std::vector<ByteSpan>();
+}
+
+uint64_t UnpackedBytes(const PackageIndex& index) {
+    uint64_t total = 0;
+    for (const IndexFile& file : index.files) total = file.size > UINT64_MAX - total ? UINT64_MAX : total + file.size;
+    return total;
+}
+
 std::vector<std::vector<size_t>> FilesByFolder(const PackageIndex& index) {
     std::vector<std::vector<size_t>> byFolder(index.folders.size());
     for (size_t i = 0; i < index.files.size(); ++i)

@@ -67,5 +67,13 @@ std::string FormatPackageIndex(const PackageIndex& index);
 // is wrong (the line number included).
 std::string ParsePackageIndex(const std::string& text, PackageIndex& index);
 
+// The spans that make up the whole package in order, each with its hash: the start header, every
+// folder (as its chunks, where it has them, so a big file is checked piece by piece) and the end
+// header. Empty when they leave a byte between them uncovered.
+std::vector<ByteSpan> SpansInPackageOrder(const PackageIndex& index);
+
+// The sum of the files' sizes (saturating).
+uint64_t UnpackedBytes(const PackageIndex& index);
+
 // The files of each folder, in archive order.
 std::vector<std::vector<size_t>> FilesByFolder(const PackageIndex& index);

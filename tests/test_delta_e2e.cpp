@@ -9,6 +9,7 @@
 #include "tests/support/LauncherFixture.h"
 #include "tests/support/ScriptedPackage.h"
 #include "tests/support/TreeCompare.h"
+#include "update/FileStamps.h"
 #include "update/RangedUpdate.h"
 #include "update/UpdatePlan.h"
 #include "update/UpdateWorker.h"
@@ -273,17 +274,21 @@ TEST_F(DeltaUpdateTest, ACutShortUpdateContinuesWithTheRangesNotYetChecked) {
     EXPECT_GT(firstRun, 0u);
 }
 
+int g_linkRefusals = 0;
+
+// A volume that takes no hard links (WINAPI: the 32-bit build calls it as the system's own).
+BOOL WINAPI RefuseHardLink(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES) {
+    ++g_linkRefusals;
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+}
+
 // In process, to stand for a volume without hard links: every linked file is copied instead.
 TEST_F(DeltaUpdateTest, WithoutHardLinksTheUnchangedFilesAreCopied) {
     InstallRelease(1);
     Serve(2);
-    static int refusals = 0;
-    refusals = 0;
-    SetHardLinkCallForTesting([](LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES) -> BOOL {
-        ++refusals;
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
-    });
+    g_linkRefusals = 0;
+    SetHardLinkCallForTesting(RefuseHardLink);
     WriteSettings(ProgramDir(), server.Url(kManifestPath));
     UpdateTask task;
     task.releasePublicKey = getenv("QUENBY_TEST_PUBLIC_KEY") ? getenv("QUENBY_TEST_PUBLIC_KEY") : "";
@@ -293,7 +298,124 @@ TEST_F(DeltaUpdateTest, WithoutHardLinksTheUnchangedFilesAreCopied) {
     DeleteFileW((ProgramDir() + L"setting.ini").c_str());
     EXPECT_EQ(task.result.load(), 0);
     EXPECT_EQ(GameTree(), ReleaseTree(2));
-    EXPECT_EQ(refusals, 1);  // tried once, then copies
+    EXPECT_EQ(g_linkRefusals, 1);  // tried once, then copies
     EXPECT_EQ(package.Sent(), PlannedBytes());
     EXPECT_NE(FileId(root + L"\\game\\data\\levels\\level00.dat"), before);  // a copy
+}
+
+// Full installs of a release with an index: the package is unpacked while it downloads.
+namespace {
+
+const std::wstring kPackageFailed = L"无法下载安装包更新文件，请检查您的网络！\n";
+
+class StreamedInstallTest : public DeltaUpdateTest {
+protected:
+    std::wstring Package() const { return root + L"\\temp\\com.larkvane.vantrel.pcquenby.7z"; }
+    // The header requests come first, by range; then the package from its first byte.
+    void ExpectHeadersThenWholePackage(size_t wholeRequests = 1) {
+        const PackageIndex index = IndexOf(L"r2\\Vantrel-2.index");
+        const std::vector<std::string> ranges = package.Ranges();
+        ASSERT_EQ(ranges.size(), 2 + wholeRequests);
+        EXPECT_EQ(ranges[0], "bytes=0-" + std::to_string(index.startHeader.End() - 1));
+        EXPECT_EQ(ranges[1], "bytes=" + std::to_string(index.endHeader.offset) + "-" +
+                                 std::to_string(index.endHeader.End() - 1));
+        EXPECT_EQ(ranges[2], "");
+    }
+    void ExpectGameKept() {
+        EXPECT_EQ(GameTree(), ReleaseTree(1));
+        EXPECT_FALSE(Exists(root + L"\\game.new"));
+        EXPECT_FALSE(Exists(root + L"\\game.old"));
+    }
+};
+
+}  // namespace
+
+TEST_F(StreamedInstallTest, TheFirstBlocksAreUnpackedWhileTheRestDownloads) {
+    Serve(2);
+    package.mode = ScriptedPackage::Mode::Trickle;  // the whole package over about 20 s
+    const PackageIndex index = IndexOf(L"r2\\Vantrel-2.index");
+    const auto first = std::find_if(index.files.begin(), index.files.end(), [](const IndexFile& f) { return f.size > 0; });
+    ASSERT_NE(first, index.files.end());
+    const std::wstring staged = IndexPathOnDisk(root + L"\\game.new", first->path);
+
+    ChildProcess run(launcher, L"");
+    ASSERT_TRUE(run.Started());
+    size_t sentWhenUnpacked = SIZE_MAX;
+    for (ULONGLONG end = GetTickCount64() + 60000; GetTickCount64() < end && sentWhenUnpacked == SIZE_MAX; Sleep(20)) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (GetFileAttributesExW(staged.c_str(), GetFileExInfoStandard, &data) &&
+            (uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow) == first->size)
+            sentWhenUnpacked = package.Sent();
+    }
+    EXPECT_LT(sentWhenUnpacked, package.body.size() / 2) << "the first file came out only after half the package";
+    EXPECT_EQ(run.Wait(90000), 0u);
+    EXPECT_TRUE(WaitFor(record, 10000));
+    KillProcessesNamed(L"Vantrel.exe");
+    DeleteFileW(record.c_str());
+    EXPECT_EQ(GameTree(), ReleaseTree(2));
+    ExpectHeadersThenWholePackage();
+    EXPECT_EQ(ReadFileBytes(root + L"\\game\\version.index"), Released(L"r2\\Vantrel-2.index"));
+    EXPECT_FALSE(Exists(root + L"\\temp"));
+}
+
+TEST_F(StreamedInstallTest, ADownloadCutShortContinuesAndTheGameComesOutWhole) {
+    Serve(2);
+    package.mode = ScriptedPackage::Mode::CutWholeAtHalf;
+    ExpectMessage(launcher, L"", L"错误", kPackageFailed + Widen(server.Url(currentPackagePath)));
+    EXPECT_FALSE(Exists(root + L"\\game"));
+    EXPECT_FALSE(Exists(root + L"\\game.new"));
+    EXPECT_TRUE(Exists(Package() + L".resume"));
+
+    package.mode = ScriptedPackage::Mode::Honour;
+    package.ResetCounts();
+    RunToGame();
+    EXPECT_EQ(GameTree(), ReleaseTree(2));
+    const std::vector<std::string> ranges = package.Ranges();
+    ASSERT_FALSE(ranges.empty());
+    EXPECT_EQ(ranges.back(), "bytes=" + std::to_string(package.body.size() / 2) + "-");  // the rest only
+    EXPECT_EQ(package.SentPerRequest().back(), package.body.size() - package.body.size() / 2);
+    EXPECT_FALSE(Exists(root + L"\\temp"));
+}
+
+TEST_F(StreamedInstallTest, ABlockWhoseBytesDoNotMatchTheIndexIsRefused) {
+    InstallRelease(1);
+    DeleteFileW((root + L"\\game\\version.index").c_str());  // the next update takes the whole package
+    Serve(2);
+    const PackageIndex index = IndexOf(L"r2\\Vantrel-2.index");
+    const ByteSpan& block = index.folders.front().packed;
+    package.body[size_t(block.offset + block.length / 2)] ^= 0x20;
+    package.mode = ScriptedPackage::Mode::Trickle;  // slowly, so what stops the download shows
+    ExpectMessage(launcher, L"", L"错误", kPackageFailed + Widen(server.Url(currentPackagePath)));
+    ExpectGameKept();
+    EXPECT_FALSE(Exists(Package()));  // never continued
+    // Stopped at the first block, not by the whole package's hash at its end.
+    EXPECT_LT(package.SentPerRequest().back(), package.body.size() / 2);
+}
+
+TEST_F(StreamedInstallTest, APackageThatIsNotTheSignedOneIsRefusedThoughEveryBlockMatched) {
+    InstallRelease(1);
+    DeleteFileW((root + L"\\game\\version.index").c_str());
+    Serve(2);
+    server.RouteBody(kManifestPath, Released(L"wrong-hash\\com.larkvane.vantrel.pcquenby.json"));
+    server.RouteBody(kManifestPath + ".sig", Released(L"wrong-hash\\com.larkvane.vantrel.pcquenby.json.sig"));
+    ExpectMessage(launcher, L"", L"错误", kPackageFailed + Widen(server.Url(currentPackagePath)));
+    ExpectGameKept();
+    EXPECT_EQ(package.SentPerRequest().back(), package.body.size());  // all of it came, and matched its index
+    EXPECT_FALSE(Exists(Package()));
+}
+
+TEST_F(StreamedInstallTest, AVolumeTooSmallIsToldBeforeTheFirstPackageByte) {
+    const char* volume = getenv("QUENBY_SMALL_VOLUME");
+    if (!volume || !*volume) GTEST_SKIP() << "no small volume mounted (QUENBY_SMALL_VOLUME)";
+    std::wstring base = L"Z:" + Widen(volume);
+    std::replace(base.begin(), base.end(), L'/', L'\\');
+    root = base + L"\\delta-" + std::to_wstring(GetCurrentProcessId()) + L"\\Vantrel";
+    copy = root + L"\\QuenbySkirmora.exe";
+    record = root + L"\\game\\launch-record.txt";
+    WriteSettings(download, server.Url(kManifestPath));
+    Serve(2);
+    ExpectMessage(launcher, L"", L"错误", L"磁盘空间不足，请进行清理后重新尝试。谢谢！");
+    EXPECT_TRUE(package.Ranges().empty());
+    EXPECT_FALSE(Exists(root + L"\\game"));
+    ForceRemoveTree(root.substr(0, root.rfind(L'\\')));
 }

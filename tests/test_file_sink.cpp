@@ -2,8 +2,11 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <stdexcept>
+#include <thread>
 
+#include "platform/Sha256.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/TestFiles.h"
 #include "rules/ManifestFields.h"
@@ -105,4 +108,94 @@ TEST(PackageMatches, SizeAndHashWhereGiven) {
     EXPECT_FALSE(PackageMatches(true, 5ull << 32, 1ull << 32, false, a, false, a));  // differs past 32 bits
     EXPECT_FALSE(PackageMatches(false, 0, 3, true, a, true, b));
     EXPECT_FALSE(PackageMatches(false, 0, 3, true, a, false, a));  // no hash computed
+}
+
+namespace {
+
+Sha256Digest HashOf(const std::string& bytes) {
+    Sha256 hash;
+    hash.Add(bytes.data(), bytes.size());
+    Sha256Digest digest{};
+    EXPECT_TRUE(hash.Finish(digest));
+    return digest;
+}
+
+// "abc" and "defgh", the package "abcdefgh".
+std::vector<ByteSpan> TwoSpans() {
+    ByteSpan first, second;
+    first.length = 3;
+    first.sha256 = HashOf("abc");
+    second.offset = 3;
+    second.length = 5;
+    second.sha256 = HashOf("defgh");
+    return {first, second};
+}
+
+}  // namespace
+
+TEST(ArrivalCheck, AReaderGetsBytesOnlyOnceTheirWholeSpanMatched) {
+    ArrivalCheck check(TwoSpans());
+    ASSERT_TRUE(check.Add("ab", 2));
+    std::atomic<int> got{-1};
+    std::thread reader([&] { got = check.WaitFor(2) ? 1 : 0; });
+    Sleep(200);
+    EXPECT_EQ(got.load(), -1);  // two bytes are there, their span is not
+    ASSERT_TRUE(check.Add("cdef", 4));
+    reader.join();
+    EXPECT_EQ(got.load(), 1);
+    EXPECT_EQ(check.CheckedEnd(), 3u);
+    ASSERT_TRUE(check.Add("gh", 2));
+    EXPECT_TRUE(check.WaitFor(8));
+    EXPECT_FALSE(check.Mismatched());
+}
+
+TEST(ArrivalCheck, ASpanThatDoesNotMatchReleasesNothingAfterIt) {
+    struct Case { const char* label; std::string bytes; uint64_t checked; };
+    const Case cases[] = {
+        {"the first span", "abXdefgh", 0},
+        {"the second span", "abcdefgX", 3},
+        {"a byte past the package", "abcdefghi", 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ArrivalCheck check(TwoSpans());
+        check.Add(c.bytes.data(), c.bytes.size());
+        check.Close();
+        EXPECT_FALSE(check.WaitFor(9));
+        EXPECT_EQ(check.WaitFor(c.checked), true);
+        EXPECT_EQ(check.CheckedEnd(), c.checked);
+        EXPECT_TRUE(check.Mismatched());
+        EXPECT_FALSE(check.Add("x", 1));  // the writer is stopped too
+    }
+}
+
+TEST(ArrivalCheck, AReaderWaitingForBytesThatNeverComeIsLetGo) {
+    ArrivalCheck closed(TwoSpans());
+    ASSERT_TRUE(closed.Add("abcde", 5));
+    closed.Close();  // the download ended early
+    EXPECT_FALSE(closed.WaitFor(8));
+    EXPECT_TRUE(closed.WaitFor(3));
+    EXPECT_FALSE(closed.Mismatched());
+
+    ArrivalCheck abandoned(TwoSpans());
+    std::atomic<int> got{-1};
+    std::thread reader([&] { got = abandoned.WaitFor(3) ? 1 : 0; });
+    Sleep(100);
+    abandoned.Abandon();
+    reader.join();
+    EXPECT_EQ(got.load(), 0);
+}
+
+TEST(ArrivalCheck, ThePartOfAFileAlreadyThereIsCheckedWhenTheSinkContinuesIt) {
+    TempDir dir;
+    WriteFileBytes(dir / L"package.bin", "abcdefgh");
+    ArrivalCheck check(TwoSpans());
+    FileSink sink(8, true);
+    sink.CheckAlso(&check);
+    ASSERT_TRUE(sink.OpenToContinue(dir / L"package.bin", 4));
+    EXPECT_TRUE(check.WaitFor(3));
+    ASSERT_TRUE(sink.Write("efgh", 4));
+    EXPECT_TRUE(check.WaitFor(8));
+    ASSERT_TRUE(sink.Close());
+    EXPECT_EQ(ReadFileBytes(dir / L"package.bin"), "abcdefgh");
 }

@@ -112,3 +112,17 @@ TEST(UpdatePlan, SpansCloserThanTheGapShareARequest) {
     EXPECT_EQ(requests[2].End(), spans[4].End());  // 1 MiB - 1 apart: merged
     EXPECT_TRUE(MergeIntoRequests({}).empty());
 }
+
+TEST(UpdatePlan, DecodedBlocksAreSharedOutSoTheThreadsFinishTogether) {
+    struct Case { const char* label; std::vector<uint64_t> bytes; size_t threads; std::vector<size_t> expected; };
+    const Case cases[] = {
+        {"largest first, each to the least loaded (a tie to the first)", {4, 0, 9, 3, 5}, 2, {1, 0, 0, 0, 1}},
+        {"fewer blocks than threads", {0, 7, 2}, 4, {0, 0, 1}},
+        {"one thread", {1, 2, 3}, 1, {0, 0, 0}},
+        {"nothing to decode", {0, 0}, 2, {0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(ShareOutFolders(c.bytes, c.threads), c.expected);
+    }
+}

@@ -39,13 +39,21 @@ bool EnsureCapacity(std::vector<T>& buffer, size_t units) {
     }
 }
 
+// Where the bytes written to files are counted as each piece goes out.
+class WrittenBytes {
+public:
+    virtual ~WrittenBytes() = default;
+    virtual void Add(uint64_t bytes) = 0;
+};
+
 // The folder being unpacked, decoded as a stream: each file's bytes are taken from it in turn,
 // with the folder's own checksum kept over all of them.
 class FolderReader {
 public:
-    FolderReader(const CSzArEx* db, HANDLE file, const StopFlag* stop) : m_db(db), m_file(file), m_stop(stop) {}
+    FolderReader(const CSzArEx* db, HANDLE file, ArrivalGate* gate, const StopFlag* stop)
+        : m_db(db), m_file(file), m_gate(gate), m_stop(stop) {}
     // Where the bytes copied to files are counted (may stay null).
-    void CountInto(uint64_t* written) { m_written = written; }
+    void CountInto(WrittenBytes* written) { m_written = written; }
 
     // Finishes the current folder and opens the given one (a file without data has none).
     SRes MoveTo(UInt32 folderIndex) {
@@ -54,7 +62,7 @@ public:
         if (result != SZ_OK) return result;
         m_index = folderIndex;
         m_crc = CRC_INIT_VAL;
-        return OpenFolderStream(m_db, folderIndex, m_file, m_stream);
+        return OpenFolderStream(m_db, folderIndex, m_file, m_stream, m_gate);
     }
 
     // Writes the next size bytes of the folder to out (nowhere when out is null), adding them to
@@ -71,10 +79,14 @@ public:
             m_crc = CrcUpdate(m_crc, piece.data(), got);
             if (out && !WriteAll(out, piece.data(), got)) return EXTRACT_OUTPUT_FAILED;
             size -= got;
-            if (m_written) *m_written += got;
+            if (m_written) m_written->Add(got);
         }
         return SZ_OK;
     }
+
+    // Lets the current folder go unread past where it stands (nothing after is wanted): its own
+    // checksum goes unchecked, each file written has had its own.
+    void Drop() { m_stream.reset(); }
 
     // Reads the current folder to its end (the decoders check that it ends where it should) and
     // checks the folder's checksum where the archive has one.
@@ -99,11 +111,12 @@ public:
 private:
     const CSzArEx* m_db;
     HANDLE m_file;
+    ArrivalGate* m_gate;
     const StopFlag* m_stop;
     UInt32 m_index = UInt32(-1);
     std::unique_ptr<ByteSource> m_stream;
     UInt32 m_crc = CRC_INIT_VAL;
-    uint64_t* m_written = nullptr;
+    WrittenBytes* m_written = nullptr;
 };
 
 // The archive, opened and every entry name checked and normalised.
@@ -197,17 +210,21 @@ int InspectPackage(const std::wstring& archive, PackageSummary& summary) {
 namespace {
 
 // One extraction: the archive, its folder being decoded, and where the entries go.
-class Extraction {
+class Extraction : private WrittenBytes {
 public:
-    Extraction(HANDLE file, const std::wstring& destination, const StopFlag* stop, const ExtractScope* scope)
-        : m_opened(file), m_folder(m_opened.Database(), file, stop), m_destination(destination), m_scope(scope) {}
+    // The database is read through headers, the packed bytes from data (the same file, but for a
+    // package still arriving, whose packed bytes are read as gate lets them).
+    Extraction(HANDLE headers, HANDLE data, ArrivalGate* gate, const std::wstring& destination, const StopFlag* stop,
+               const ExtractScope* scope)
+        : m_opened(headers), m_folder(m_opened.Database(), data, gate, stop), m_destination(destination), m_scope(scope) {}
 
     int Run(AtomicInt* progress) {
+        m_progress = progress;
         int result = m_opened.Open();
         if (result == 0 && !EnsureCapacity(m_piece, kCopyPiece)) result = EXTRACT_NO_MEMORY;
         if (result == 0) result = ChooseEntries();
         const CSzArEx* db = m_opened.Database();
-        m_folder.CountInto(&m_written);
+        m_folder.CountInto(this);
         for (UInt32 i = 0; result == 0 && i < db->NumFiles; ++i) {
             StoreProgress(progress, Progress(i));
             result = m_wanted[i] ? ExtractEntry(i) : SkipEntry(i);
@@ -222,12 +239,16 @@ private:
         try {
             m_wanted.assign(db->NumFiles, !m_scope);
             m_folderWanted.assign(db->db.NumFolders, !m_scope);
+            m_lastWanted.assign(db->db.NumFolders, UInt32(-1));
             std::set<std::wstring> names;
             if (m_scope) names.insert(m_scope->names.begin(), m_scope->names.end());
             for (UInt32 i = 0; i < db->NumFiles; ++i) {
                 if (m_scope && !SzArEx_IsDir(db, i) && names.count(m_opened.Name(i))) {
                     m_wanted[i] = true;
-                    if (db->FileToFolder[i] != UInt32(-1)) m_folderWanted[db->FileToFolder[i]] = true;
+                    if (db->FileToFolder[i] != UInt32(-1)) {
+                        m_folderWanted[db->FileToFolder[i]] = true;
+                        m_lastWanted[db->FileToFolder[i]] = i;
+                    }
                 }
                 if (m_wanted[i] && !SzArEx_IsDir(db, i)) m_total += SzArEx_GetFileSize(db, i);
             }
@@ -243,7 +264,15 @@ private:
 
     int32_t Progress(UInt32 index) const {
         if (m_total == 0) return ExtractionProgress(index, m_opened.Database()->NumFiles);
-        return int32_t((m_before + m_written) * PROGRESS_FULL / m_total);
+        const uint64_t written = m_scope && m_scope->sharedWritten ? m_scope->sharedWritten->load() : m_written;
+        return int32_t(std::min(m_total, m_before + written) * PROGRESS_FULL / m_total);
+    }
+
+    // A piece written: a single huge file moves the bar too.
+    void Add(uint64_t bytes) override {
+        m_written += bytes;
+        if (m_scope && m_scope->sharedWritten) *m_scope->sharedWritten += bytes;
+        if (m_total > 0) StoreProgress(m_progress, Progress(0));
     }
 
     // An entry not written: its bytes are passed over when its solid block is read anyway.
@@ -251,12 +280,15 @@ private:
         const CSzArEx* db = m_opened.Database();
         const UInt32 folder = db->FileToFolder[i];
         if (SzArEx_IsDir(db, i) || folder == UInt32(-1) || !m_folderWanted[folder]) return 0;
+        if (i > m_lastWanted[folder]) {  // the block's wanted files are out: the rest is not decoded
+            m_folder.Drop();
+            return 0;
+        }
         int result = m_folder.MoveTo(folder);
         UInt32 crc = CRC_INIT_VAL;
-        uint64_t* counted = &m_written;
         m_folder.CountInto(nullptr);
         if (result == 0) result = m_folder.CopyTo(nullptr, SzArEx_GetFileSize(db, i), m_piece, crc);
-        m_folder.CountInto(counted);
+        m_folder.CountInto(this);
         return result;
     }
 
@@ -300,7 +332,9 @@ private:
     const std::wstring& m_destination;
     const ExtractScope* m_scope;
     std::vector<bool> m_wanted, m_folderWanted;
+    std::vector<UInt32> m_lastWanted;  // per folder, its last file written (a scoped extraction)
     uint64_t m_before = 0, m_written = 0, m_total = 0;
+    AtomicInt* m_progress = nullptr;
     std::vector<Byte> m_piece;
     bool m_destinationMade = false;
 };
@@ -314,7 +348,27 @@ int Extract7z(const std::wstring& archive, const std::wstring& destination, Atom
     if (file == INVALID_HANDLE_VALUE) return EXTRACT_CANNOT_OPEN;
     int result = 0;
     {
-        Extraction extraction(file, destination, stop, scope);
+        Extraction extraction(file, file, nullptr, destination, stop, scope);
+        result = extraction.Run(progress);
+    }
+    StoreProgress(progress, PROGRESS_FULL);
+    return result;
+}
+
+int Extract7zArriving(const std::wstring& headers, const std::wstring& package, ArrivalGate& gate,
+                      const std::wstring& destination, AtomicInt* progress, const StopFlag* stop) {
+    // The download still writes the package: it is read beside it.
+    constexpr DWORD kShared = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE headerFile = CreateFileW(headers.c_str(), GENERIC_READ, kShared, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (headerFile == INVALID_HANDLE_VALUE) return EXTRACT_CANNOT_OPEN;
+    scoped::Handle data(CreateFileW(package.c_str(), GENERIC_READ, kShared, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!data.IsValid()) {
+        CloseHandle(headerFile);
+        return EXTRACT_CANNOT_OPEN;
+    }
+    int result = 0;
+    {
+        Extraction extraction(headerFile, data.Get(), &gate, destination, stop, nullptr);
         result = extraction.Run(progress);
     }
     StoreProgress(progress, PROGRESS_FULL);

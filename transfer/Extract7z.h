@@ -1,6 +1,7 @@
 // Unpacks a 7z archive into a folder, with progress in basis points.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "platform/Progress.h"
 #include "platform/SharedText.h"
 #include "platform/StopFlag.h"
+#include "transfer/ArrivalGate.h"
 
 // The extractor's own result codes (the decoder's codes share these numbers).
 inline constexpr int EXTRACT_CANNOT_OPEN = 1;
@@ -34,13 +36,23 @@ inline constexpr int EXTRACT_STOPPED = 20;
 // NormalizeEntryName gives them), and no folders; a solid block that holds none of them is never
 // read, so the archive may be a sparse copy holding only its headers and the blocks needed.
 // Progress then counts bytesBefore + the bytes written, of bytesTotal.
+// Several scoped extractions of one archive may run at once (other blocks each): with
+// sharedWritten they count the bytes written together, and each shows the sum.
 struct ExtractScope {
     std::vector<std::wstring> names;
     uint64_t bytesBefore = 0;
     uint64_t bytesTotal = 0;
+    std::atomic<uint64_t>* sharedWritten = nullptr;
 };
 int Extract7z(const std::wstring& archive, const std::wstring& destination, AtomicInt* progress,
               const StopFlag* stop = nullptr, const ExtractScope* scope = nullptr);
+
+// Extract7z for a package still downloading into package: its database is read from headers (a
+// sparse copy holding the checked start and end headers), and every packed byte from package
+// once gate says it has arrived and been checked. Returns as Extract7z, or the decoder's read
+// error when gate says the bytes will not come.
+int Extract7zArriving(const std::wstring& headers, const std::wstring& package, ArrivalGate& gate,
+                      const std::wstring& destination, AtomicInt* progress, const StopFlag* stop = nullptr);
 
 // What a package holds, read without unpacking anything.
 struct PackageSummary {

@@ -13,8 +13,10 @@ FileSink::~FileSink() { Close(); }
 
 void FileSink::ResetCounts() {
     m_size = 0;
-    m_exceeded = m_writeFailed = false;
+    m_exceeded = m_writeFailed = m_checkEnded = false;
     if (m_withHash) m_hash.reset(new BackgroundSha256);
+    // Bytes already checked may be in use: a file that starts again cannot go on feeding them.
+    if (m_check && m_check->Fed()) m_check->Abandon();
 }
 
 bool FileSink::Open(const std::wstring& path) {
@@ -38,6 +40,7 @@ bool FileSink::OpenToContinue(const std::wstring& path, uint64_t offset) {
         const DWORD want = DWORD(std::min<uint64_t>(left, piece.size()));
         if (!ReadFile(m_file.Get(), piece.data(), want, &got, nullptr) || got == 0) return false;
         if (m_hash) m_hash->Add(piece.data(), got);
+        if (m_check && !m_check->Add(piece.data(), got)) return false;
         left -= got;
     }
     m_size = offset;
@@ -67,6 +70,10 @@ bool FileSink::Write(const char* data, size_t size) {
     }
     if (m_hash && !m_hash->Add(data, size)) {
         m_writeFailed = true;  // a hash that failed can check nothing
+        return false;
+    }
+    if (m_check && !m_check->Add(data, size)) {
+        m_checkEnded = true;
         return false;
     }
     m_size += size;

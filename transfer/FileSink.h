@@ -9,6 +9,7 @@
 
 #include "platform/ScopedWin.h"
 #include "platform/BackgroundSha256.h"
+#include "transfer/ArrivalCheck.h"
 #include "transfer/Download.h"
 
 class FileSink : public DownloadSink {
@@ -19,6 +20,9 @@ public:
     FileSink(const FileSink&) = delete;
     FileSink& operator=(const FileSink&) = delete;
 
+    // Every byte of the file, from its first, also goes to check (not owned; set before the file
+    // is opened), once it is in the file. A check fed before the file starts again is abandoned.
+    void CheckAlso(ArrivalCheck* check) { m_check = check; }
     // Creates (or truncates) the file. False when it cannot be opened.
     bool Open(const std::wstring& path);
     // Opens a partial file to continue it after its first offset bytes (anything beyond them is
@@ -32,6 +36,8 @@ public:
 
     uint64_t Size() const { return m_size; }
     bool Exceeded() const { return m_exceeded; }
+    // Whether the transfer was ended by the check (a span that did not match).
+    bool CheckEnded() const { return m_checkEnded; }
     // The digest of everything written; false without a hash or when hashing failed.
     bool Digest(Sha256Digest& digest);
 
@@ -43,8 +49,10 @@ private:
     uint64_t m_size = 0;
     bool m_exceeded = false;
     bool m_writeFailed = false;
+    bool m_checkEnded = false;
     bool m_withHash;
     std::unique_ptr<BackgroundSha256> m_hash;
+    ArrivalCheck* m_check = nullptr;
 };
 
 // Whether a downloaded package is the one the manifest names: its size and hash where given.

@@ -35,11 +35,13 @@ const ISzAlloc kAlloc = {PlainAlloc, PlainFree};
 // The packed bytes of one pack stream, read at their own position in the archive.
 class PackSource : public ByteSource {
 public:
-    PackSource(HANDLE file, UInt64 position, UInt64 size) : m_file(file), m_position(position), m_left(size) {}
+    PackSource(HANDLE file, ArrivalGate* gate, UInt64 position, UInt64 size)
+        : m_file(file), m_gate(gate), m_position(position), m_left(size) {}
     SRes Read(Byte* data, size_t* size) override {
         const DWORD want = DWORD(std::min<UInt64>(std::min<size_t>(*size, 1u << 22), m_left));
         *size = 0;
         if (want == 0) return SZ_OK;
+        if (m_gate && !m_gate->WaitFor(m_position + want)) return SZ_ERROR_READ;
         OVERLAPPED at = {};
         at.Offset = DWORD(m_position);
         at.OffsetHigh = DWORD(m_position >> 32);
@@ -54,6 +56,7 @@ public:
 
 private:
     HANDLE m_file;
+    ArrivalGate* m_gate;
     UInt64 m_position, m_left;
 };
 
@@ -372,6 +375,7 @@ private:
 
 struct FolderLayout {
     HANDLE file;
+    ArrivalGate* gate;
     UInt64 dataPos;
     const UInt64* packPositions;  // of this folder's pack streams, one more than their number
     const UInt64* unpackSizes;    // of this folder's coders
@@ -380,7 +384,7 @@ struct FolderLayout {
 
 std::unique_ptr<ByteSource> Pack(const FolderLayout& l, UInt32 index) {
     return std::unique_ptr<ByteSource>(new PackSource(
-        l.file, l.dataPos + l.packPositions[index], l.packPositions[index + 1] - l.packPositions[index]));
+        l.file, l.gate, l.dataPos + l.packPositions[index], l.packPositions[index + 1] - l.packPositions[index]));
 }
 
 // A main coder over pack stream packIndex.
@@ -423,7 +427,8 @@ unsigned Lzma2DecoderThreads() {
     return std::max(1u, std::min(4u, unsigned(info.dwNumberOfProcessors)));
 }
 
-SRes OpenFolderStream(const CSzArEx* db, UInt32 folderIndex, HANDLE file, std::unique_ptr<ByteSource>& stream) {
+SRes OpenFolderStream(const CSzArEx* db, UInt32 folderIndex, HANDLE file, std::unique_ptr<ByteSource>& stream,
+                      ArrivalGate* gate) {
     const CSzAr& ar = db->db;
     CSzFolder folder;
     CSzData data;
@@ -434,7 +439,7 @@ SRes OpenFolderStream(const CSzArEx* db, UInt32 folderIndex, HANDLE file, std::u
     if (data.Size != 0 || folder.UnpackStream != ar.FoToMainUnpackSizeIndex[folderIndex]) return SZ_ERROR_FAIL;
     if (!IsLauncherArrangement(folder)) return SZ_ERROR_UNSUPPORTED;
 
-    const FolderLayout layout{file, db->dataPos, ar.PackPositions + ar.FoStartPackStreamIndex[folderIndex],
+    const FolderLayout layout{file, gate, db->dataPos, ar.PackPositions + ar.FoStartPackStreamIndex[folderIndex],
                               ar.CoderUnpackSizes + ar.FoToCoderUnpackSizes[folderIndex],
                               ar.CodersData + ar.FoCodersOffsets[folderIndex]};
     const UInt64 folderSize = SzAr_GetFolderUnpackSize(&ar, folderIndex);

@@ -13,6 +13,8 @@ extern "C" {
 #include "7z.h"
 }
 
+#include "transfer/ArrivalGate.h"
+
 // A pull stream of bytes. Read fills up to *size bytes and sets *size to what it gave; 0 means
 // the end. Returns an SDK result code.
 class ByteSource {
@@ -32,5 +34,7 @@ unsigned MultiThreadedLzma2Streams();
 // Opens the decoder chain of folder folderIndex of db, reading the packed data through file
 // (positional reads; nothing else may move its file pointer meanwhile). The source gives exactly
 // the folder's unpacked bytes or fails. SZ_ERROR_UNSUPPORTED for a method or an arrangement of
-// coders the launcher does not decode.
-SRes OpenFolderStream(const CSzArEx* db, UInt32 folderIndex, HANDLE file, std::unique_ptr<ByteSource>& stream);
+// coders the launcher does not decode. gate (may be null): each read first waits there for its
+// bytes, and fails when they will not come.
+SRes OpenFolderStream(const CSzArEx* db, UInt32 folderIndex, HANDLE file, std::unique_ptr<ByteSource>& stream,
+                      ArrivalGate* gate = nullptr);

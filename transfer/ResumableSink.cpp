@@ -100,6 +100,10 @@ int64_t ResumableSink::BeginBody(const ResponseStart& response) {
         SaveRecord(response.validator.empty() ? m_saved.validator : response.validator);
         return int64_t(m_offset);
     case ResumeAnswer::StartOver:
+        if (m_offset > 0 && !m_restartInPlace) {
+            m_restartNeeded = true;
+            return -1;
+        }
         if (m_offset > 0 && !Restart()) return -1;
         m_offset = 0;
         SaveRecord(response.validator);

@@ -48,6 +48,9 @@ public:
     int64_t BeginBody(const ResponseStart& response) override;
     void EndTransfer(long status) override;
 
+    // A server that answers the continuation with the whole file makes the caller start afresh
+    // (RestartNeeded) instead of the file being emptied under a reader of its first bytes.
+    void NeverRestartInPlace() { m_restartInPlace = false; }
     // The server refused the continuation (a 416, or a range that does not fit): the caller
     // should start afresh.
     bool RestartNeeded() const { return m_restartNeeded; }
@@ -60,4 +63,5 @@ private:
     ResumeRecord m_wanted, m_saved;
     uint64_t m_offset = 0;
     bool m_restartNeeded = false;
+    bool m_restartInPlace = true;
 };

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <thread>
 
 #include "platform/DurableFile.h"
 #include "platform/FileSystem.h"
 #include "platform/Sha256.h"
 #include "rules/Lzma2Piece.h"
 #include "transfer/Extract7z.h"
+#include "transfer/FolderStream.h"
 #include "update/FileStamps.h"
 #include "update/GameFolders.h"
 
@@ -212,23 +214,60 @@ int RangedUpdate::DecodeChunks() {
 }
 
 // The solid blocks fetched, through the extractor reading the sparse copy as the package: the
-// archive's own names rules and checksums apply, and only the files planned are written.
+// archive's own names rules and checksums apply, and only the files planned are written. The
+// blocks are shared out among the decoder's threads, each block decoded on one of them.
 int RangedUpdate::DecodeFolders() {
     if (!m_plan.needsHeaders) return 0;
     m_parts.Close();
     PackageSummary summary;
-    int code = InspectPackage(m_source.partsPath, summary);
+    const int code = InspectPackage(m_source.partsPath, summary);
     if (code != 0) return code;
-    ExtractScope scope;
+
+    std::vector<uint64_t> folderBytes(m_next.folders.size(), 0);
+    for (size_t i = 0; i < m_plan.files.size(); ++i) {
+        if (m_plan.files[i].action != FileAction::Decode) continue;
+        const size_t folder = size_t(m_next.files[i].folder);
+        folderBytes[folder] = m_next.folders[folder].unpackSize;
+    }
+    const std::vector<size_t> share = ShareOutFolders(folderBytes, Lzma2DecoderThreads());
+    std::atomic<uint64_t> written{m_written};
+    std::vector<ExtractScope> scopes(*std::max_element(share.begin(), share.end()) + 1);
     for (size_t i = 0; i < m_plan.files.size(); ++i)
-        if (m_plan.files[i].action == FileAction::Decode) scope.names.push_back(WindowsIndexPath(m_next.files[i].path));
-    scope.bytesBefore = m_written;
-    scope.bytesTotal = m_plan.writeBytes;
-    return Extract7z(m_source.partsPath, m_stagedDir + L"\\", &m_task.unpackProgress, &m_task.stop, &scope);
+        if (m_plan.files[i].action == FileAction::Decode)
+            scopes[share[size_t(m_next.files[i].folder)]].names.push_back(WindowsIndexPath(m_next.files[i].path));
+    for (ExtractScope& scope : scopes) {
+        scope.bytesTotal = m_plan.writeBytes;
+        scope.sharedWritten = &written;
+    }
+    std::vector<int> results(scopes.size(), 0);
+    std::vector<std::thread> threads;
+    for (size_t k = 1; k < scopes.size(); ++k) {
+        try {
+            threads.emplace_back([&, k] { results[k] = ExtractPart(scopes[k]); });
+        } catch (...) {
+            results[k] = EXTRACT_NO_MEMORY;
+        }
+    }
+    results[0] = ExtractPart(scopes[0]);
+    for (std::thread& thread : threads) thread.join();
+    m_written = written;
+    for (int result : results)
+        if (result != 0) return result;
+    return 0;
+}
+
+// A thread's entry too: nothing is thrown out of it.
+int RangedUpdate::ExtractPart(const ExtractScope& scope) {
+    try {
+        return Extract7z(m_source.partsPath, m_stagedDir + L"\\", &m_task.unpackProgress, &m_task.stop, &scope);
+    } catch (...) {
+        return EXTRACT_NO_MEMORY;
+    }
 }
 
 RangedOutcome RangedUpdate::Run() {
-    if (!PlaceLinkedFiles() || !CopyPieces()) return Failure(LAUNCH_ERR_EXTRACT, EXTRACT_OUTPUT_FAILED);
+    if (!PlaceLinkedFiles()) return Failure(LAUNCH_ERR_EXTRACT, EXTRACT_OUTPUT_FAILED);
+    if (!CopyPieces()) return Failure(LAUNCH_ERR_EXTRACT, EXTRACT_OUTPUT_FAILED);
     RangedOutcome fetched = FetchSpans();
     if (fetched.result != RangedResult::Done) return fetched;
     if (m_source.decodeStatus) m_task.status.Set(m_source.decodeStatus);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "rules/PackageIndex.h"
+#include "transfer/Extract7z.h"
 #include "transfer/PackageParts.h"
 #include "update/UpdatePlan.h"
 #include "update/UpdateTask.h"
@@ -65,6 +66,7 @@ private:
     RangedOutcome FetchSpans();
     int DecodeChunks();
     int DecodeFolders();
+    int ExtractPart(const ExtractScope& scope);
     std::wstring Staged(size_t file) const;
     std::wstring Installed(size_t installedFile) const;
     void CountWritten(uint64_t bytes);

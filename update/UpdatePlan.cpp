@@ -95,3 +95,18 @@ std::vector<ByteSpan> SpansToFetch(const PackageIndex& next, const UpdatePlan& p
     std::sort(spans.begin(), spans.end(), [](const ByteSpan& a, const ByteSpan& b) { return a.offset < b.offset; });
     return spans;
 }
+
+std::vector<size_t> ShareOutFolders(const std::vector<uint64_t>& folderBytes, size_t threads) {
+    std::vector<size_t> order;
+    for (size_t f = 0; f < folderBytes.size(); ++f)
+        if (folderBytes[f] > 0) order.push_back(f);
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return folderBytes[a] > folderBytes[b]; });
+    std::vector<uint64_t> load(std::max<size_t>(1, std::min(threads, order.size())), 0);
+    std::vector<size_t> thread(folderBytes.size(), 0);
+    for (size_t f : order) {
+        const size_t least = size_t(std::min_element(load.begin(), load.end()) - load.begin());
+        thread[f] = least;
+        load[least] += folderBytes[f];
+    }
+    return thread;
+}

@@ -38,3 +38,8 @@ UpdatePlan PlanUpdate(const PackageIndex& next, const PackageIndex& installed, c
 // The packed spans the plan needs, in package order: the headers (when a folder is decoded), the
 // folders decoded, the chunks not copied.
 std::vector<ByteSpan> SpansToFetch(const PackageIndex& next, const UpdatePlan& plan);
+
+// The decoder thread (0 to threads - 1) of each folder, given the bytes each decodes (0: not
+// decoded, thread 0): the largest first, each to the thread with the least so far, so the
+// threads finish about together. The threads used are numbered from 0.
+std::vector<size_t> ShareOutFolders(const std::vector<uint64_t>& folderBytes, size_t threads);

@@ -18,6 +18,7 @@
 #include "update/FileStamps.h"
 #include "update/RangedUpdate.h"
 #include "update/Settings.h"
+#include "update/StreamedInstall.h"
 #include "update/WorkFolder.h"
 
 bool QueryFreeSpaceOfC(unsigned long long* freeBytes) {
@@ -110,6 +111,7 @@ private:
     bool RepairIfIncomplete(const ManifestFields& server);
     bool InstallRelease(const ManifestFields& server, const std::vector<bool>* knownIntact = nullptr);
     RangedResult StageByRanges(const ManifestFields& server, const std::vector<bool>& intact);
+    StreamedResult StreamPackage(const ManifestFields& server);
     bool FetchPackage(const ManifestFields& server);
     bool StagePackage();
     bool FinishStagedGame();
@@ -317,6 +319,7 @@ bool UpdateRun::RepairIfIncomplete(const ManifestFields& server) {
 // By ranges where both releases have an index; otherwise, or when the server does not serve the
 // ranges as asked, the whole package (once).
 bool UpdateRun::InstallRelease(const ManifestFields& server, const std::vector<bool>* knownIntact) {
+    bool rangesServed = true;
     if (m_hasIndex && m_installedReadable) {
         std::vector<bool> intact;
         if (knownIntact) {
@@ -336,6 +339,12 @@ bool UpdateRun::InstallRelease(const ManifestFields& server, const std::vector<b
         }
         m_task.packageProgress = 0;
         m_task.unpackProgress = 0;
+        rangesServed = false;
+    }
+    if (m_hasIndex && rangesServed) {
+        const StreamedResult streamed = StreamPackage(server);
+        if (streamed == StreamedResult::Done) return FinishStagedGame();
+        if (streamed == StreamedResult::Failed) return false;
     }
     return FetchPackage(server) && StagePackage() && FinishStagedGame();
 }
@@ -369,6 +378,39 @@ RangedResult UpdateRun::StageByRanges(const ManifestFields& server, const std::v
     Stage(LAUNCH_ERR_PACKAGE_DOWNLOAD);
     const RangedOutcome outcome = ranged.Run();
     if (outcome.result == RangedResult::Failed) {
+        m_task.unpackError = outcome.unpackError;
+        if (outcome.code == LAUNCH_ERR_PACKAGE_DOWNLOAD) m_task.errorDetail.Set(FromAnsi(server.packageUrl));
+        FailAndClean(outcome.code);
+    }
+    return outcome.result;
+}
+
+// The whole package with its index: unpacked while it downloads. Before its first byte, the
+// install root's volume must take what is left of the package and the unpacked game.
+StreamedResult UpdateRun::StreamPackage(const ManifestFields& server) {
+    Stage(LAUNCH_ERR_DISK_SPACE);
+    unsigned long long available = 0;
+    const bool queried = QueryFreeSpaceOf(m_task.installRoot.Get(), &available);
+    FileStamp partial;
+    const uint64_t packageLeft =
+        m_index.packageSize - (ReadFileStamp(m_paths.packageFile, partial) ? std::min(partial.size, m_index.packageSize) : 0);
+    const uint64_t unpacked = UnpackedBytes(m_index);
+    if (IsInstallSpaceTooLow(queried, available, unpacked > UINT64_MAX - packageLeft ? UINT64_MAX : unpacked + packageLeft)) {
+        FailAndClean(LAUNCH_ERR_DISK_SPACE);
+        return StreamedResult::Failed;
+    }
+    Stage(LAUNCH_ERR_PACKAGE_DOWNLOAD);
+    m_task.status.Set(L"正在下载更新包...");
+    Sha256Digest indexDigest{};
+    Sha256Of(m_indexBytes, indexDigest);
+    StreamedTarget target;
+    target.packageFile = m_paths.packageFile;
+    target.partsPath = m_paths.packageParts;
+    target.identity = std::to_string(m_index.packageSize) + " " + Sha256Hex(indexDigest);
+    target.stagedDir = m_paths.stagedGameDir;
+    target.unpackStatus = m_repairing ? L"正在修复游戏文件..." : L"正在解压...";
+    const StreamedOutcome outcome = InstallWhileDownloading(server, m_index, target, m_task);
+    if (outcome.result == StreamedResult::Failed) {
         m_task.unpackError = outcome.unpackError;
         if (outcome.code == LAUNCH_ERR_PACKAGE_DOWNLOAD) m_task.errorDetail.Set(FromAnsi(server.packageUrl));
         FailAndClean(outcome.code);

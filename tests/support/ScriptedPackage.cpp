@@ -84,6 +84,7 @@ void ScriptedPackage::Serve(HttpServer& server, SOCKET client, const std::string
         for (char& c : rest) c = char(c ^ 0x5A);
     if (mode == Mode::CutAtHalf) rest.resize(body.size() / 2);  // then the connection drops
     if (mode == Mode::CutRanges && ranged) rest.resize(rest.size() / 2);
+    if (mode == Mode::CutWholeAtHalf && !ranged) rest.resize(body.size() / 2);
     if (mode == Mode::Trickle && !ranged) {
         HttpServer::Send(client, head);
         const size_t pieces = 100;

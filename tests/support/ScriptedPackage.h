@@ -24,6 +24,7 @@ public:
         Trickle,            // the whole file slowly (a piece every 200 ms); ranges honoured
         RangeOfAnotherFile, // a 206 for any range, whatever If-Range says, under another ETag
         CutRanges,          // ranges honoured, each answer's body cut at half, then the connection drops
+        CutWholeAtHalf,     // ranges honoured; the whole file's first half, then the connection drops
     };
     std::string body;
     std::string etag = "\"release-2\"";

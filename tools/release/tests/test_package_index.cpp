@@ -123,3 +123,19 @@ TEST(PackageIndex, TheManifestNamesAllThreeFieldsOrNone) {
         }
     }
 }
+
+TEST(PackageIndex, ThePackageInOrderIsItsHeadersAndEveryBlockOrChunkWithoutAGap) {
+    PackageIndex index;
+    const std::string tiling =
+        Replaced(Replaced(SmallIndex(), "end 900 100", "end 800 200"), "folder 32 300", "folder 32 368");
+    ASSERT_EQ(ParsePackageIndex(tiling, index), "");
+    std::vector<std::pair<uint64_t, uint64_t>> spans;
+    for (const ByteSpan& span : SpansInPackageOrder(index)) spans.push_back({span.offset, span.length});
+    const std::vector<std::pair<uint64_t, uint64_t>> expected = {{0, 32}, {32, 368}, {400, 150}, {550, 250}, {800, 200}};
+    EXPECT_EQ(spans, expected);  // the big file's block as its two chunks
+    EXPECT_EQ(UnpackedBytes(index), 14000u);
+
+    // Bytes between two blocks that no hash covers: the package cannot be checked as it arrives.
+    ASSERT_EQ(ParsePackageIndex(SmallIndex(), index), "");
+    EXPECT_TRUE(SpansInPackageOrder(index).empty());
+}
