@@ -34,7 +34,7 @@ void ArrivalCheck::Abandon() {
     Finish(false);
 }
 
-bool ArrivalCheck::WaitFor(uint64_t end) {
+bool ArrivalCheck::WaitFor(uint64_t, uint64_t end) {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_changed.wait(lock, [&] { return m_checked >= end || m_ended; });
     return m_checked >= end;

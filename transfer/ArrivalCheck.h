@@ -34,7 +34,9 @@ public:
     // Ends the check now: every waiting and later WaitFor past what was checked returns false.
     void Abandon();
 
-    bool WaitFor(uint64_t end) override;
+    // Bytes arrive in order: whatever offset, every byte before end must be checked.
+    bool WaitFor(uint64_t end) { return WaitFor(0, end); }
+    bool WaitFor(uint64_t offset, uint64_t end) override;
     // Whether a span's bytes were not the index's.
     bool Mismatched() const;
     // The end of the bytes checked so far.

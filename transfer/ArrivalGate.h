@@ -7,7 +7,7 @@
 class ArrivalGate {
 public:
     virtual ~ArrivalGate() = default;
-    // Waits until every byte before end has arrived and been checked: true, or false when those
-    // bytes will not come (the download ended or failed, or a span did not match).
-    virtual bool WaitFor(uint64_t end) = 0;
+    // Waits until every byte from offset to end has arrived and been checked: true, or false
+    // when those bytes will not come (the download ended or failed, or a span did not match).
+    virtual bool WaitFor(uint64_t offset, uint64_t end) = 0;
 };

@@ -191,8 +191,9 @@ unsigned long WindowsAttributesOf(unsigned long storedAttributes) {
 
 int InspectPackage(const std::wstring& archive, PackageSummary& summary) {
     summary = PackageSummary();
-    HANDLE file = CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared for writing too: the archive may be a sparse copy still being filled.
+    HANDLE file = CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return EXTRACT_CANNOT_OPEN;
     OpenedArchive opened(file);
     const int result = opened.Open();
@@ -342,13 +343,13 @@ private:
 }  // namespace
 
 int Extract7z(const std::wstring& archive, const std::wstring& destination, AtomicInt* progress,
-              const StopFlag* stop, const ExtractScope* scope) {
-    HANDLE file = CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+              const StopFlag* stop, const ExtractScope* scope, ArrivalGate* gate) {
+    HANDLE file = CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return EXTRACT_CANNOT_OPEN;
     int result = 0;
     {
-        Extraction extraction(file, file, nullptr, destination, stop, scope);
+        Extraction extraction(file, file, gate, destination, stop, scope);
         result = extraction.Run(progress);
     }
     StoreProgress(progress, PROGRESS_FULL);

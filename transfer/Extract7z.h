@@ -44,8 +44,11 @@ struct ExtractScope {
     uint64_t bytesTotal = 0;
     std::atomic<uint64_t>* sharedWritten = nullptr;
 };
+//
+// gate (may be null): the archive is still being written (a sparse copy filling up); every
+// packed byte is read once gate lets it.
 int Extract7z(const std::wstring& archive, const std::wstring& destination, AtomicInt* progress,
-              const StopFlag* stop = nullptr, const ExtractScope* scope = nullptr);
+              const StopFlag* stop = nullptr, const ExtractScope* scope = nullptr, ArrivalGate* gate = nullptr);
 
 // Extract7z for a package still downloading into package: its database is read from headers (a
 // sparse copy holding the checked start and end headers), and every packed byte from package

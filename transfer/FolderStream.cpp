@@ -41,7 +41,7 @@ public:
         const DWORD want = DWORD(std::min<UInt64>(std::min<size_t>(*size, 1u << 22), m_left));
         *size = 0;
         if (want == 0) return SZ_OK;
-        if (m_gate && !m_gate->WaitFor(m_position + want)) return SZ_ERROR_READ;
+        if (m_gate && !m_gate->WaitFor(m_position, m_position + want)) return SZ_ERROR_READ;
         OVERLAPPED at = {};
         at.Offset = DWORD(m_position);
         at.OffsetHigh = DWORD(m_position >> 32);

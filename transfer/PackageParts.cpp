@@ -3,6 +3,7 @@
 #include <winioctl.h>
 
 #include <algorithm>
+#include <functional>
 #include <atomic>
 #include <memory>
 #include <sstream>
@@ -41,9 +42,10 @@ bool SameSpan(const ByteSpan& a, const ByteSpan& b) {
 class RangeSink : public DownloadSink {
 public:
     RangeSink(HANDLE file, const ByteSpan& request, uint64_t packageSize, std::vector<ByteSpan> spans,
-              AtomicInt* progress, uint64_t doneBefore, uint64_t total)
+              AtomicInt* progress, uint64_t doneBefore, uint64_t total, std::function<void(const ByteSpan&)> arrived)
         : m_file(file), m_request(request), m_packageSize(packageSize), m_spans(std::move(spans)),
-          m_at(request.offset), m_progress(progress), m_doneBefore(doneBefore), m_total(total) {}
+          m_at(request.offset), m_progress(progress), m_doneBefore(doneBefore), m_total(total),
+          m_arrived(std::move(arrived)) {}
 
     std::string RequestedRange() const override {
         return std::to_string(m_request.offset) + "-" + std::to_string(m_request.End() - 1);
@@ -87,6 +89,7 @@ public:
                     return false;
                 }
                 m_checked.push_back(span);
+                m_arrived(span);
                 ++m_next;
             }
         }
@@ -114,6 +117,7 @@ private:
     std::vector<ByteSpan> m_checked;
     AtomicInt* m_progress;
     uint64_t m_doneBefore, m_total, m_counted = 0;
+    std::function<void(const ByteSpan&)> m_arrived;
     bool m_refused = false, m_wrongBytes = false, m_writeFailed = false;
 };
 
@@ -158,18 +162,22 @@ bool PackageParts::Open() {
     // The gaps between spans take no room where the volume allows it.
     DWORD returned = 0;
     DeviceIoControl(m_file.Get(), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
-    m_here.clear();
+    std::vector<ByteSpan> here;
     std::string text;
     std::vector<ByteSpan> listed;
     if (ReadWholeFile(m_recordPath, text) && ParsePartsRecord(text, m_identity, listed))
         for (const ByteSpan& span : listed)
             if (span.offset <= m_packageSize && span.length <= m_packageSize - span.offset &&
                 SpanHashesTo(m_file.Get(), span))
-                m_here.push_back(span);
+                here.push_back(span);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_here = std::move(here);
+    m_arriving = true;
     return true;
 }
 
 bool PackageParts::Has(const ByteSpan& span) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
     for (const ByteSpan& here : m_here)
         if (SameSpan(here, span)) return true;
     return false;
@@ -183,7 +191,36 @@ std::vector<ByteSpan> PackageParts::Missing(const std::vector<ByteSpan>& wanted)
 }
 
 bool PackageParts::SaveRecord() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
     return WriteWholeFile(m_recordPath, FormatPartsRecord(m_identity, m_here));
+}
+
+bool PackageParts::Covered(uint64_t offset, uint64_t end) const {
+    for (uint64_t at = offset; at < end;) {
+        const auto holder = std::find_if(m_here.begin(), m_here.end(),
+                                         [at](const ByteSpan& span) { return span.offset <= at && at < span.End(); });
+        if (holder == m_here.end()) return false;
+        at = holder->End();
+    }
+    return true;
+}
+
+void PackageParts::Arrived(const ByteSpan& span) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_here.push_back(span);
+    m_changed.notify_all();
+}
+
+bool PackageParts::WaitFor(uint64_t offset, uint64_t end) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [&] { return Covered(offset, end) || !m_arriving; });
+    return Covered(offset, end);
+}
+
+void PackageParts::EndArrivals() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_arriving = false;
+    m_changed.notify_all();
 }
 
 PartsResult PackageParts::Fetch(const char* url, const std::vector<ByteSpan>& wanted, AtomicInt* progress,
@@ -195,15 +232,16 @@ PartsResult PackageParts::Fetch(const char* url, const std::vector<ByteSpan>& wa
     for (const ByteSpan& request : MergeIntoRequests(missing)) {
         std::vector<ByteSpan> inside;
         while (next < missing.size() && missing[next].offset < request.End()) inside.push_back(missing[next++]);
-        RangeSink sink(m_file.Get(), request, m_packageSize, inside, progress, done, total);
+        // Readers may use a span once its bytes are in the file and checked; the record lists
+        // it once they are flushed.
+        RangeSink sink(m_file.Get(), request, m_packageSize, inside, progress, done, total,
+                       [this](const ByteSpan& span) { Arrived(span); });
         DownloadProgress target{nullptr, 0, stop};
         ++g_requests;
         const int result = DownloadFile(&target, url, sink);
         // What was checked is kept, whatever ended the request: the next run need not fetch it.
         if (!sink.Checked().empty()) {
-            if (!FlushFileBuffers(m_file.Get())) return PartsResult::WriteFailed;
-            m_here.insert(m_here.end(), sink.Checked().begin(), sink.Checked().end());
-            if (!SaveRecord()) return PartsResult::WriteFailed;
+            if (!FlushFileBuffers(m_file.Get()) || !SaveRecord()) return PartsResult::WriteFailed;
         }
         if (sink.WrongBytes()) return PartsResult::WrongBytes;
         if (sink.Refused()) return PartsResult::RangeRefused;
@@ -219,5 +257,8 @@ void PackageParts::Discard() {
     m_file.Reset();
     DeleteFileW(m_path.c_str());
     DeleteFileW(m_recordPath.c_str());
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_here.clear();
+    m_arriving = false;
+    m_changed.notify_all();
 }

@@ -5,12 +5,15 @@
 // others. Only single-range requests are made: servers and CDNs answer multi-range ones wrongly.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/ScopedWin.h"
 #include "rules/PackageIndex.h"
+#include "transfer/ArrivalGate.h"
 #include "transfer/Download.h"
 
 enum class PartsResult {
@@ -28,7 +31,9 @@ struct PartsCounters {
     uint64_t bytes = 0;
 };
 
-class PackageParts {
+// Decoders may read the file while Fetch runs on another thread: WaitFor lets each read go once
+// the spans that hold its bytes are here and checked.
+class PackageParts : public ArrivalGate {
 public:
     // path: the sparse file; its record is path + ".list". identity: the package's size and
     // SHA-256 in hex, so a record of another package is never trusted.
@@ -46,6 +51,11 @@ public:
     PartsResult Fetch(const char* url, const std::vector<ByteSpan>& wanted, AtomicInt* progress,
                       const StopFlag* stop);
 
+    // Bytes from offset to end, all inside spans here (waits while Fetch may still bring them).
+    bool WaitFor(uint64_t offset, uint64_t end) override;
+    // No more spans come until the next Open: readers waiting for others are let go.
+    void EndArrivals();
+
     // The file for reading (positional reads only).
     HANDLE Handle() const { return m_file.Get(); }
     void Close() { m_file.Reset(); }
@@ -56,12 +66,17 @@ public:
 
 private:
     bool SaveRecord() const;
+    bool Covered(uint64_t offset, uint64_t end) const;
+    void Arrived(const ByteSpan& span);
 
     std::wstring m_path, m_recordPath;
     uint64_t m_packageSize;
     std::string m_identity;
     scoped::Handle m_file;
     std::vector<ByteSpan> m_here;  // checked spans, in the order they came
+    mutable std::mutex m_mutex;    // guards m_here and m_arriving, for readers on other threads
+    std::condition_variable m_changed;
+    bool m_arriving = false;
 };
 
 PartsCounters PackagePartsCounters();

@@ -40,9 +40,10 @@ std::wstring RangedUpdate::Staged(size_t file) const { return IndexPathOnDisk(m_
 std::wstring RangedUpdate::Installed(size_t file) const { return IndexPathOnDisk(m_gameDir, m_installed.files[file].path); }
 
 void RangedUpdate::CountWritten(uint64_t bytes) {
-    m_written += bytes;
+    const uint64_t written = m_written += bytes;
     if (m_plan.writeBytes > 0)
-        m_task.unpackProgress = int32_t(std::min<uint64_t>(m_written, m_plan.writeBytes) * PROGRESS_FULL / m_plan.writeBytes);
+        m_writing = int32_t(std::min<uint64_t>(written, m_plan.writeBytes) * PROGRESS_FULL / m_plan.writeBytes);
+    if (m_writingShown) m_task.unpackProgress = m_writing.load();
 }
 
 RangedOutcome RangedUpdate::Failure(int32_t code, int unpackError) {
@@ -56,7 +57,8 @@ RangedOutcome RangedUpdate::Failure(int32_t code, int unpackError) {
 bool RangedUpdate::Prepare() {
     m_plan = PlanUpdate(m_next, m_installed, m_intact);
     if (!m_parts.Open() || !MakeFolders()) return false;
-    m_fetchBytes = TotalLength(MergeIntoRequests(m_parts.Missing(SpansToFetch(m_next, m_plan))));
+    m_plannedSpans = SpansToFetch(m_next, m_plan);
+    m_fetchBytes = TotalLength(MergeIntoRequests(m_parts.Missing(m_plannedSpans)));
     // The first link tells whether the volume takes hard links; where it does not, every linked
     // file becomes a copy, and the space check counts them.
     for (size_t i = 0; i < m_plan.files.size(); ++i) {
@@ -151,12 +153,8 @@ bool RangedUpdate::CopyPieces() {
     return true;
 }
 
-RangedOutcome RangedUpdate::FetchSpans() {
-    const std::vector<ByteSpan> spans = SpansToFetch(m_next, m_plan);
-    switch (m_parts.Fetch(m_source.packageUrl.c_str(), spans, m_source.fetchProgress, &m_task.stop)) {
-    case PartsResult::Done:
-        if (m_source.fetchProgress) m_source.fetchProgress->store(PROGRESS_FULL);
-        return RangedOutcome();
+RangedOutcome RangedUpdate::FetchFailure(PartsResult result) {
+    switch (result) {
     case PartsResult::RangeRefused:
     case PartsResult::WrongBytes: {
         m_parts.Discard();
@@ -166,11 +164,9 @@ RangedOutcome RangedUpdate::FetchSpans() {
     }
     case PartsResult::WriteFailed:
         return Failure(LAUNCH_ERR_EXTRACT, EXTRACT_OUTPUT_FAILED);
-    case PartsResult::Failed:
-    case PartsResult::Stopped:
-        break;
+    default:
+        return Failure(LAUNCH_ERR_PACKAGE_DOWNLOAD);
     }
-    return Failure(LAUNCH_ERR_PACKAGE_DOWNLOAD);
 }
 
 // The chunks fetched for the files rebuilt piece by piece, each decoded on its own into its
@@ -218,7 +214,9 @@ int RangedUpdate::DecodeChunks() {
 // blocks are shared out among the decoder's threads, each block decoded on one of them.
 int RangedUpdate::DecodeFolders() {
     if (!m_plan.needsHeaders) return 0;
-    m_parts.Close();
+    if (!m_parts.WaitFor(m_next.startHeader.offset, m_next.startHeader.End()) ||
+        !m_parts.WaitFor(m_next.endHeader.offset, m_next.endHeader.End()))
+        return SZ_ERROR_READ;  // the fetch ended first: its own failure is the one told
     PackageSummary summary;
     const int code = InspectPackage(m_source.partsPath, summary);
     if (code != 0) return code;
@@ -230,14 +228,13 @@ int RangedUpdate::DecodeFolders() {
         folderBytes[folder] = m_next.folders[folder].unpackSize;
     }
     const std::vector<size_t> share = ShareOutFolders(folderBytes, Lzma2DecoderThreads());
-    std::atomic<uint64_t> written{m_written};
     std::vector<ExtractScope> scopes(*std::max_element(share.begin(), share.end()) + 1);
     for (size_t i = 0; i < m_plan.files.size(); ++i)
         if (m_plan.files[i].action == FileAction::Decode)
             scopes[share[size_t(m_next.files[i].folder)]].names.push_back(WindowsIndexPath(m_next.files[i].path));
     for (ExtractScope& scope : scopes) {
         scope.bytesTotal = m_plan.writeBytes;
-        scope.sharedWritten = &written;
+        scope.sharedWritten = &m_written;
     }
     std::vector<int> results(scopes.size(), 0);
     std::vector<std::thread> threads;
@@ -250,7 +247,6 @@ int RangedUpdate::DecodeFolders() {
     }
     results[0] = ExtractPart(scopes[0]);
     for (std::thread& thread : threads) thread.join();
-    m_written = written;
     for (int result : results)
         if (result != 0) return result;
     return 0;
@@ -259,20 +255,46 @@ int RangedUpdate::DecodeFolders() {
 // A thread's entry too: nothing is thrown out of it.
 int RangedUpdate::ExtractPart(const ExtractScope& scope) {
     try {
-        return Extract7z(m_source.partsPath, m_stagedDir + L"\\", &m_task.unpackProgress, &m_task.stop, &scope);
+        return Extract7z(m_source.partsPath, m_stagedDir + L"\\", &m_writing, &m_task.stop, &scope, &m_parts);
     } catch (...) {
         return EXTRACT_NO_MEMORY;
     }
 }
 
+void RangedUpdate::ShowWritingUntilDone(const BackgroundJob& a, const BackgroundJob& b) {
+    while (!a.Done() || !b.Done()) {
+        m_task.unpackProgress = m_writing.load();
+        Sleep(50);
+    }
+    m_task.unpackProgress = m_writing.load();
+}
+
+// The links and copied pieces, the fetch, and the decoding of each fetched block as its bytes
+// arrive go on together; the bar follows the fetch until it is done, then the writing.
 RangedOutcome RangedUpdate::Run() {
-    if (!PlaceLinkedFiles()) return Failure(LAUNCH_ERR_EXTRACT, EXTRACT_OUTPUT_FAILED);
-    if (!CopyPieces()) return Failure(LAUNCH_ERR_EXTRACT, EXTRACT_OUTPUT_FAILED);
-    RangedOutcome fetched = FetchSpans();
-    if (fetched.result != RangedResult::Done) return fetched;
-    if (m_source.decodeStatus) m_task.status.Set(m_source.decodeStatus);
+    bool placed = false;
+    int blocks = 0;
+    BackgroundJob local, decoder;
+    local.Start([&] { placed = PlaceLinkedFiles() && CopyPieces(); });
+    decoder.Start([&] { blocks = DecodeFolders(); });
+    PartsResult fetched = m_parts.Fetch(m_source.packageUrl.c_str(), m_plannedSpans, m_source.fetchProgress, &m_task.stop);
+    m_parts.EndArrivals();  // a block whose bytes did not all come is let go
+    if (fetched == PartsResult::Done) {
+        if (m_source.fetchProgress) m_source.fetchProgress->store(PROGRESS_FULL);
+        if (m_source.decodeStatus) m_task.status.Set(m_source.decodeStatus);
+        ShowWritingUntilDone(local, decoder);
+    }
+    local.Join();
+    decoder.Join();
+    m_writingShown = true;
+    if (fetched != PartsResult::Done) return FetchFailure(fetched);
+    if (!placed) return Failure(LAUNCH_ERR_EXTRACT, EXTRACT_OUTPUT_FAILED);
+    if (blocks != 0) return Failure(LAUNCH_ERR_EXTRACT, blocks);
+
+    // The pieces the player changed since the install, found while copying, come now.
+    fetched = m_parts.Fetch(m_source.packageUrl.c_str(), SpansToFetch(m_next, m_plan), nullptr, &m_task.stop);
+    if (fetched != PartsResult::Done) return FetchFailure(fetched);
     int code = DecodeChunks();
-    if (code == 0) code = DecodeFolders();
     if (code == 0 && !TreeMatchesIndex(m_stagedDir, m_next)) code = EXTRACT_TREE_MISMATCH;
     m_parts.Close();
     if (code != 0) return Failure(LAUNCH_ERR_EXTRACT, code);

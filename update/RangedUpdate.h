@@ -7,9 +7,11 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
+#include "platform/BackgroundJob.h"
 #include "rules/PackageIndex.h"
 #include "transfer/Extract7z.h"
 #include "transfer/PackageParts.h"
@@ -63,7 +65,8 @@ private:
     bool PlaceLinkedFiles();
     bool PlaceFile(size_t file, bool tryLink);
     bool CopyPieces();
-    RangedOutcome FetchSpans();
+    RangedOutcome FetchFailure(PartsResult result);
+    void ShowWritingUntilDone(const BackgroundJob& a, const BackgroundJob& b);
     int DecodeChunks();
     int DecodeFolders();
     int ExtractPart(const ExtractScope& scope);
@@ -79,10 +82,13 @@ private:
     UpdateTask& m_task;
     PackageParts m_parts;
     UpdatePlan m_plan;
+    std::vector<ByteSpan> m_plannedSpans;  // as planned, before any copied piece failed its check
     uint64_t m_fetchBytes = 0;
     bool m_linksWork = true;
     bool m_firstLinkPlaced = false;
-    uint64_t m_written = 0;
+    std::atomic<uint64_t> m_written{0};  // copied and decoded bytes, from several threads
+    AtomicInt m_writing{0};              // their share, shown once the fetch is done
+    std::atomic<bool> m_writingShown{false};
 };
 
 // Test seam: replaces the system's CreateHardLinkW (null restores it), to stand for a volume

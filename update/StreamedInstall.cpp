@@ -2,9 +2,8 @@
 
 #include <windows.h>
 
-#include <atomic>
-#include <thread>
 
+#include "platform/BackgroundJob.h"
 #include "platform/Sha256.h"
 #include "transfer/ArrivalCheck.h"
 #include "transfer/Download.h"
@@ -30,20 +29,11 @@ StreamedOutcome Failure(int32_t code, int unpackError = 0) { return Outcome(Stre
 class DecoderThread {
 public:
     DecoderThread(const StreamedTarget& target, ArrivalCheck& check, const StopFlag* stop) : m_check(check) {
-        try {
-            m_thread = std::thread([this, &target, stop] {
-                try {
-                    m_result = Extract7zArriving(target.partsPath, target.packageFile, m_check, target.stagedDir + L"\\",
-                                                 &m_progress, stop);
-                } catch (...) {
-                    m_result = EXTRACT_NO_MEMORY;
-                }
-                m_done = true;
-            });
-        } catch (...) {
-            m_result = EXTRACT_NO_MEMORY;
-            m_done = true;
-        }
+        m_job.Start([this, &target, stop] {
+            m_result = EXTRACT_NO_MEMORY;  // unless it returns
+            m_result = Extract7zArriving(target.partsPath, target.packageFile, m_check, target.stagedDir + L"\\",
+                                         &m_progress, stop);
+        });
     }
     ~DecoderThread() { Stop(); }
     DecoderThread(const DecoderThread&) = delete;
@@ -51,29 +41,24 @@ public:
 
     void Stop() {
         m_check.Abandon();
-        Join();
+        m_job.Join();
     }
     // Waits for the unpacking to end, its progress shown meanwhile. The extraction's code.
     int Finish(AtomicInt& progress) {
-        while (!m_done) {
+        while (!m_job.Done()) {
             progress = m_progress.load();
             Sleep(50);
         }
-        Join();
+        m_job.Join();
         progress = m_progress.load();
         return m_result;
     }
 
 private:
-    void Join() {
-        if (m_thread.joinable()) m_thread.join();
-    }
-
     ArrivalCheck& m_check;
     AtomicInt m_progress{0};  // shown only once the download is done
-    std::atomic<bool> m_done{false};
     int m_result = 0;
-    std::thread m_thread;
+    BackgroundJob m_job;      // joined first
 };
 
 // The start and end headers, by range, into the parts file; then the database read from there.
