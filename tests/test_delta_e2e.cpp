@@ -125,7 +125,7 @@ protected:
         for (size_t i = 0; i < installed.files.size(); ++i)
             if (installed.files[i].path == changed) intact[i] = false;
         const UpdatePlan plan = PlanUpdate(next, installed, intact);
-        const std::vector<ByteSpan> merged = MergeIntoRequests(SpansToFetch(next, plan));
+        const std::vector<ByteSpan> merged = FetchRequests(HeadersToFetch(next, plan), BlocksToFetch(next, plan));
         if (requests) *requests = merged;
         return TotalLength(merged);
     }
@@ -168,6 +168,40 @@ TEST_F(DeltaUpdateTest, AnUpdateFetchesOnlyTheChangedBlocksAndChunks) {
     EXPECT_EQ(ReadFileBytes(root + L"\\game\\version.index"), Released(L"r2\\Vantrel-2.index"));
     EXPECT_FALSE(Exists(root + L"\\game.new"));
     EXPECT_FALSE(Exists(root + L"\\temp"));
+}
+
+TEST_F(DeltaUpdateTest, ABlockIsDecodedWhileTheRestOfTheRangesArrive) {
+    InstallRelease(1);
+    Serve(2);
+    package.mode = ScriptedPackage::Mode::TrickleRanges;
+    // The file decoded from the first block fetched.
+    const PackageIndex next = IndexOf(L"r2\\Vantrel-2.index"), installed = IndexOf(L"r1\\Vantrel-1.index");
+    const UpdatePlan plan = PlanUpdate(next, installed, std::vector<bool>(installed.files.size(), true));
+    size_t first = next.files.size();
+    for (size_t i = 0; i < next.files.size(); ++i)
+        if (plan.files[i].action == FileAction::Decode &&
+            (first == next.files.size() ||
+             next.folders[size_t(next.files[i].folder)].packed.offset < next.folders[size_t(next.files[first].folder)].packed.offset))
+            first = i;
+    ASSERT_LT(first, next.files.size());
+    const std::wstring staged = IndexPathOnDisk(root + L"\\game.new", next.files[first].path);
+
+    ChildProcess run(launcher, L"");
+    ASSERT_TRUE(run.Started());
+    size_t sentWhenDecoded = SIZE_MAX;
+    for (ULONGLONG end = GetTickCount64() + 60000; GetTickCount64() < end && sentWhenDecoded == SIZE_MAX; Sleep(20)) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (GetFileAttributesExW(staged.c_str(), GetFileExInfoStandard, &data) &&
+            (uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow) == next.files[first].size)
+            sentWhenDecoded = package.Sent();
+    }
+    EXPECT_LT(sentWhenDecoded, PlannedBytes()) << "decoded only once every range had come";
+    EXPECT_EQ(run.Wait(90000), 0u);
+    EXPECT_TRUE(WaitFor(record, 10000));
+    KillProcessesNamed(L"Vantrel.exe");
+    DeleteFileW(record.c_str());
+    EXPECT_EQ(GameTree(), ReleaseTree(2));
+    EXPECT_EQ(package.Sent(), PlannedBytes());
 }
 
 TEST_F(DeltaUpdateTest, AFileThePlayerChangedIsFetchedAgain) {

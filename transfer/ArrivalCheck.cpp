@@ -1,5 +1,7 @@
 #include "transfer/ArrivalCheck.h"
 
+#include <windows.h>
+
 #include <algorithm>
 
 #include "platform/Sha256.h"
@@ -36,7 +38,10 @@ void ArrivalCheck::Abandon() {
 
 bool ArrivalCheck::WaitFor(uint64_t, uint64_t end) {
     std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_checked >= end) return true;
+    const ULONGLONG started = GetTickCount64();
     m_changed.wait(lock, [&] { return m_checked >= end || m_ended; });
+    m_waitedMs += GetTickCount64() - started;
     return m_checked >= end;
 }
 

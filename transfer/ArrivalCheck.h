@@ -4,6 +4,7 @@
 // A span that does not match ends the check: nothing after it is ever released.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -41,6 +42,8 @@ public:
     bool Mismatched() const;
     // The end of the bytes checked so far.
     uint64_t CheckedEnd() const;
+    // How long readers have waited for bytes so far, together (for benchmarks).
+    uint64_t WaitedMs() const { return m_waitedMs; }
 
 private:
     void Run();
@@ -53,5 +56,6 @@ private:
     std::condition_variable m_changed;
     uint64_t m_checked = 0;
     bool m_ended = false, m_mismatched = false;
+    std::atomic<uint64_t> m_waitedMs{0};
     std::thread m_thread;
 };

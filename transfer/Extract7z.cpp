@@ -238,13 +238,21 @@ private:
     int ChooseEntries() {
         const CSzArEx* db = m_opened.Database();
         try {
-            m_wanted.assign(db->NumFiles, !m_scope);
-            m_folderWanted.assign(db->db.NumFolders, !m_scope);
+            const bool byNames = m_scope && m_scope->ByNames();
+            m_wanted.assign(db->NumFiles, !byNames);
+            m_folderWanted.assign(db->db.NumFolders, !byNames);
             m_lastWanted.assign(db->db.NumFolders, UInt32(-1));
+            if (m_scope && !byNames) {
+                for (UInt32 f = 0; f < db->db.NumFolders; ++f) m_folderWanted[f] = f % m_scope->parts == m_scope->part;
+                for (UInt32 i = 0; i < db->NumFiles; ++i) {
+                    const UInt32 folder = db->FileToFolder[i];
+                    m_wanted[i] = folder == UInt32(-1) ? m_scope->part == 0 : m_folderWanted[folder];
+                }
+            }
             std::set<std::wstring> names;
-            if (m_scope) names.insert(m_scope->names.begin(), m_scope->names.end());
+            if (byNames) names.insert(m_scope->names.begin(), m_scope->names.end());
             for (UInt32 i = 0; i < db->NumFiles; ++i) {
-                if (m_scope && !SzArEx_IsDir(db, i) && names.count(m_opened.Name(i))) {
+                if (byNames && !SzArEx_IsDir(db, i) && names.count(m_opened.Name(i))) {
                     m_wanted[i] = true;
                     if (db->FileToFolder[i] != UInt32(-1)) {
                         m_folderWanted[db->FileToFolder[i]] = true;
@@ -322,7 +330,7 @@ private:
         // A scoped extraction never writes over an existing file: one beside it may be a hard link
         // to the installed game's.
         const int result = WriteEntryFile(path, m_folder, SzArEx_GetFileSize(db, i), m_piece, db, i,
-                                          m_scope ? CREATE_NEW : CREATE_ALWAYS);
+                                          m_scope && m_scope->ByNames() ? CREATE_NEW : CREATE_ALWAYS);
         if (result == 0 && SzBitWithVals_Check(&db->Attribs, i))
             SetFileAttributesW(path.c_str(), WindowsAttributesOf(db->Attribs.Vals[i]));
         return result;
@@ -352,12 +360,13 @@ int Extract7z(const std::wstring& archive, const std::wstring& destination, Atom
         Extraction extraction(file, file, gate, destination, stop, scope);
         result = extraction.Run(progress);
     }
-    StoreProgress(progress, PROGRESS_FULL);
+    if (!scope || !scope->sharedWritten) StoreProgress(progress, PROGRESS_FULL);  // the others may not be done
     return result;
 }
 
 int Extract7zArriving(const std::wstring& headers, const std::wstring& package, ArrivalGate& gate,
-                      const std::wstring& destination, AtomicInt* progress, const StopFlag* stop) {
+                      const std::wstring& destination, AtomicInt* progress, const StopFlag* stop,
+                      const ExtractScope* scope) {
     // The download still writes the package: it is read beside it.
     constexpr DWORD kShared = FILE_SHARE_READ | FILE_SHARE_WRITE;
     HANDLE headerFile = CreateFileW(headers.c_str(), GENERIC_READ, kShared, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -369,9 +378,9 @@ int Extract7zArriving(const std::wstring& headers, const std::wstring& package, 
     }
     int result = 0;
     {
-        Extraction extraction(headerFile, data.Get(), &gate, destination, stop, nullptr);
+        Extraction extraction(headerFile, data.Get(), &gate, destination, stop, scope);
         result = extraction.Run(progress);
     }
-    StoreProgress(progress, PROGRESS_FULL);
+    if (!scope || !scope->sharedWritten) StoreProgress(progress, PROGRESS_FULL);  // the others may not be done
     return result;
 }

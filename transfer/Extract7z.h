@@ -36,13 +36,19 @@ inline constexpr int EXTRACT_STOPPED = 20;
 // NormalizeEntryName gives them), and no folders; a solid block that holds none of them is never
 // read, so the archive may be a sparse copy holding only its headers and the blocks needed.
 // Progress then counts bytesBefore + the bytes written, of bytesTotal.
+// With parts > 1 instead (and no names), one of several extractions of the whole archive at
+// once: every entry of the solid blocks numbered part, part + parts, part + 2 * parts..., and
+// for part 0 the folders and empty files too, written as without a scope.
 // Several scoped extractions of one archive may run at once (other blocks each): with
 // sharedWritten they count the bytes written together, and each shows the sum.
 struct ExtractScope {
     std::vector<std::wstring> names;
+    unsigned part = 0, parts = 1;
     uint64_t bytesBefore = 0;
     uint64_t bytesTotal = 0;
     std::atomic<uint64_t>* sharedWritten = nullptr;
+
+    bool ByNames() const { return parts <= 1; }
 };
 //
 // gate (may be null): the archive is still being written (a sparse copy filling up); every
@@ -55,7 +61,8 @@ int Extract7z(const std::wstring& archive, const std::wstring& destination, Atom
 // once gate says it has arrived and been checked. Returns as Extract7z, or the decoder's read
 // error when gate says the bytes will not come.
 int Extract7zArriving(const std::wstring& headers, const std::wstring& package, ArrivalGate& gate,
-                      const std::wstring& destination, AtomicInt* progress, const StopFlag* stop = nullptr);
+                      const std::wstring& destination, AtomicInt* progress, const StopFlag* stop = nullptr,
+                      const ExtractScope* scope = nullptr);
 
 // What a package holds, read without unpacking anything.
 struct PackageSummary {

@@ -57,8 +57,8 @@ RangedOutcome RangedUpdate::Failure(int32_t code, int unpackError) {
 bool RangedUpdate::Prepare() {
     m_plan = PlanUpdate(m_next, m_installed, m_intact);
     if (!m_parts.Open() || !MakeFolders()) return false;
-    m_plannedSpans = SpansToFetch(m_next, m_plan);
-    m_fetchBytes = TotalLength(MergeIntoRequests(m_parts.Missing(m_plannedSpans)));
+    m_plannedBlocks = BlocksToFetch(m_next, m_plan);
+    m_fetchBytes = TotalLength(FetchRequests(m_parts.Missing(HeadersToFetch(m_next, m_plan)), m_parts.Missing(m_plannedBlocks)));
     // The first link tells whether the volume takes hard links; where it does not, every linked
     // file becomes a copy, and the space check counts them.
     for (size_t i = 0; i < m_plan.files.size(); ++i) {
@@ -277,7 +277,9 @@ RangedOutcome RangedUpdate::Run() {
     BackgroundJob local, decoder;
     local.Start([&] { placed = PlaceLinkedFiles() && CopyPieces(); });
     decoder.Start([&] { blocks = DecodeFolders(); });
-    PartsResult fetched = m_parts.Fetch(m_source.packageUrl.c_str(), m_plannedSpans, m_source.fetchProgress, &m_task.stop);
+    const char* url = m_source.packageUrl.c_str();
+    PartsResult fetched = m_parts.Fetch(url, HeadersToFetch(m_next, m_plan), nullptr, &m_task.stop);
+    if (fetched == PartsResult::Done) fetched = m_parts.Fetch(url, m_plannedBlocks, m_source.fetchProgress, &m_task.stop);
     m_parts.EndArrivals();  // a block whose bytes did not all come is let go
     if (fetched == PartsResult::Done) {
         if (m_source.fetchProgress) m_source.fetchProgress->store(PROGRESS_FULL);
@@ -292,7 +294,7 @@ RangedOutcome RangedUpdate::Run() {
     if (blocks != 0) return Failure(LAUNCH_ERR_EXTRACT, blocks);
 
     // The pieces the player changed since the install, found while copying, come now.
-    fetched = m_parts.Fetch(m_source.packageUrl.c_str(), SpansToFetch(m_next, m_plan), nullptr, &m_task.stop);
+    fetched = m_parts.Fetch(url, BlocksToFetch(m_next, m_plan), nullptr, &m_task.stop);
     if (fetched != PartsResult::Done) return FetchFailure(fetched);
     int code = DecodeChunks();
     if (code == 0 && !TreeMatchesIndex(m_stagedDir, m_next)) code = EXTRACT_TREE_MISMATCH;

@@ -82,7 +82,7 @@ private:
     UpdateTask& m_task;
     PackageParts m_parts;
     UpdatePlan m_plan;
-    std::vector<ByteSpan> m_plannedSpans;  // as planned, before any copied piece failed its check
+    std::vector<ByteSpan> m_plannedBlocks;  // as planned, before any copied piece failed its check
     uint64_t m_fetchBytes = 0;
     bool m_linksWork = true;
     bool m_firstLinkPlaced = false;

@@ -2,17 +2,21 @@
 
 #include <windows.h>
 
+#include <atomic>
 
 #include "platform/BackgroundJob.h"
 #include "platform/Sha256.h"
 #include "transfer/ArrivalCheck.h"
 #include "transfer/Download.h"
 #include "transfer/Extract7z.h"
+#include "transfer/FolderStream.h"
 #include "transfer/PackageParts.h"
 #include "transfer/ResumableSink.h"
 #include "update/GameFolders.h"
 
 namespace {
+
+std::atomic<uint64_t> g_downloadMs{0}, g_decoderWaitedMs{0};
 
 StreamedOutcome Outcome(StreamedResult result, int32_t code = 0, int unpackError = 0) {
     StreamedOutcome outcome;
@@ -24,41 +28,60 @@ StreamedOutcome Outcome(StreamedResult result, int32_t code = 0, int unpackError
 
 StreamedOutcome Failure(int32_t code, int unpackError = 0) { return Outcome(StreamedResult::Failed, code, unpackError); }
 
-// The decoder's thread, unpacking the package as its bytes are checked. However the download
-// ends, the thread is let go (the check abandoned) and joined before anything it reads goes.
-class DecoderThread {
+// The decoder's threads, unpacking the package as its bytes are checked: the solid blocks are
+// dealt out in turn, so each thread takes the next block to arrive. However the download ends,
+// the threads are let go (the check abandoned) and joined before anything they read goes.
+class Decoders {
 public:
-    DecoderThread(const StreamedTarget& target, ArrivalCheck& check, const StopFlag* stop) : m_check(check) {
-        m_job.Start([this, &target, stop] {
-            m_result = EXTRACT_NO_MEMORY;  // unless it returns
-            m_result = Extract7zArriving(target.partsPath, target.packageFile, m_check, target.stagedDir + L"\\",
-                                         &m_progress, stop);
-        });
+    Decoders(const StreamedTarget& target, ArrivalCheck& check, uint64_t unpackedBytes, const StopFlag* stop)
+        : m_check(check), m_parts(Lzma2DecoderThreads()) {
+        for (unsigned k = 0; k < m_parts.size(); ++k) {
+            Part& part = m_parts[k];
+            part.scope.part = k;
+            part.scope.parts = unsigned(m_parts.size());
+            part.scope.bytesTotal = unpackedBytes;
+            part.scope.sharedWritten = &m_written;
+            part.job.Start([this, &part, &target, stop] {
+                part.result = EXTRACT_NO_MEMORY;  // stays if the extraction throws
+                part.result = Extract7zArriving(target.partsPath, target.packageFile, m_check, target.stagedDir + L"\\",
+                                                &m_progress, stop, &part.scope);
+            });
+        }
     }
-    ~DecoderThread() { Stop(); }
-    DecoderThread(const DecoderThread&) = delete;
-    DecoderThread& operator=(const DecoderThread&) = delete;
+    ~Decoders() { Stop(); }
+    Decoders(const Decoders&) = delete;
+    Decoders& operator=(const Decoders&) = delete;
 
     void Stop() {
         m_check.Abandon();
-        m_job.Join();
+        for (Part& part : m_parts) part.job.Join();
     }
-    // Waits for the unpacking to end, its progress shown meanwhile. The extraction's code.
+    // Waits for the unpacking to end, its progress shown meanwhile. The first extraction code
+    // that is not 0.
     int Finish(AtomicInt& progress) {
-        while (!m_job.Done()) {
-            progress = m_progress.load();
-            Sleep(50);
+        for (Part& part : m_parts) {
+            while (!part.job.Done()) {
+                progress = m_progress.load();
+                Sleep(50);
+            }
+            part.job.Join();
         }
-        m_job.Join();
-        progress = m_progress.load();
-        return m_result;
+        progress = PROGRESS_FULL;
+        for (const Part& part : m_parts)
+            if (part.result != 0) return part.result;
+        return 0;
     }
 
 private:
+    struct Part {
+        ExtractScope scope;
+        int result = 0;
+        BackgroundJob job;
+    };
     ArrivalCheck& m_check;
+    std::atomic<uint64_t> m_written{0};
     AtomicInt m_progress{0};  // shown only once the download is done
-    int m_result = 0;
-    BackgroundJob m_job;      // joined first
+    std::vector<Part> m_parts;  // joined first
 };
 
 // The start and end headers, by range, into the parts file; then the database read from there.
@@ -88,7 +111,7 @@ StreamedOutcome FetchHeaders(const ManifestFields& server, const PackageIndex& i
 
 // One download of the package with the decoder behind it. restart: the server would not
 // continue the partial file, and the caller may try once more from its first byte.
-StreamedOutcome DownloadAndDecode(const ManifestFields& server, const std::vector<ByteSpan>& spans,
+StreamedOutcome DownloadAndDecode(const ManifestFields& server, const PackageIndex& index, const std::vector<ByteSpan>& spans,
                                   const StreamedTarget& target, UpdateTask& task, bool afresh, bool& restart) {
     restart = false;
     ResumeRecord wanted;
@@ -102,11 +125,14 @@ StreamedOutcome DownloadAndDecode(const ManifestFields& server, const std::vecto
     sink.CheckAlso(&check);
     if (!(afresh ? sink.StartAfresh() : sink.Prepare())) return Failure(LAUNCH_ERR_PACKAGE_DOWNLOAD);
 
-    DecoderThread decoder(target, check, &task.stop);
+    Decoders decoder(target, check, UnpackedBytes(index), &task.stop);
     DownloadProgress progress{&task.packageProgress, 0, &task.stop};
+    const ULONGLONG started = GetTickCount64();
     bool ok = DownloadFile(&progress, server.packageUrl.c_str(), sink) == 0;
     ok = sink.Close() && ok;
     check.Close();
+    g_downloadMs = GetTickCount64() - started;
+    g_decoderWaitedMs = check.WaitedMs();
     bool discard = check.Mismatched() || sink.Exceeded();
     if (ok) {
         task.packageProgress = PROGRESS_FULL;
@@ -138,6 +164,8 @@ StreamedOutcome DownloadAndDecode(const ManifestFields& server, const std::vecto
 
 }  // namespace
 
+StreamedFigures LastStreamedFigures() { return StreamedFigures{g_downloadMs.load(), g_decoderWaitedMs.load()}; }
+
 StreamedOutcome InstallWhileDownloading(const ManifestFields& server, const PackageIndex& index,
                                         const StreamedTarget& target, UpdateTask& task) {
     const std::vector<ByteSpan> spans = SpansInPackageOrder(index);
@@ -145,8 +173,8 @@ StreamedOutcome InstallWhileDownloading(const ManifestFields& server, const Pack
     const StreamedOutcome headers = FetchHeaders(server, index, target, task);
     if (headers.result != StreamedResult::Done) return headers;
     bool restart = false;
-    StreamedOutcome outcome = DownloadAndDecode(server, spans, target, task, false, restart);
+    StreamedOutcome outcome = DownloadAndDecode(server, index, spans, target, task, false, restart);
     if (!restart) return outcome;
     if (!RemoveStagedGame(target.stagedDir)) return Failure(LAUNCH_ERR_SWAP);
-    return DownloadAndDecode(server, spans, target, task, true, restart);
+    return DownloadAndDecode(server, index, spans, target, task, true, restart);
 }

@@ -35,3 +35,11 @@ struct StreamedTarget {
 // follow the download while it runs, and the unpacking after it.
 StreamedOutcome InstallWhileDownloading(const ManifestFields& server, const PackageIndex& index,
                                         const StreamedTarget& target, UpdateTask& task);
+
+// For benchmarks: the last streamed install's download time and how long its decoder waited for
+// bytes meanwhile.
+struct StreamedFigures {
+    uint64_t downloadMs = 0;
+    uint64_t decoderWaitedMs = 0;
+};
+StreamedFigures LastStreamedFigures();

@@ -79,9 +79,13 @@ UpdatePlan PlanUpdate(const PackageIndex& next, const PackageIndex& installed, c
     return plan;
 }
 
-std::vector<ByteSpan> SpansToFetch(const PackageIndex& next, const UpdatePlan& plan) {
+std::vector<ByteSpan> HeadersToFetch(const PackageIndex& next, const UpdatePlan& plan) {
+    if (!plan.needsHeaders) return {};
+    return {next.startHeader, next.endHeader};
+}
+
+std::vector<ByteSpan> BlocksToFetch(const PackageIndex& next, const UpdatePlan& plan) {
     std::vector<ByteSpan> spans;
-    if (plan.needsHeaders) spans.push_back(next.startHeader);
     for (size_t f = 0; f < next.folders.size(); ++f)
         if (plan.decodeFolder[f]) spans.push_back(next.folders[f].packed);
     for (size_t i = 0; i < next.files.size(); ++i) {
@@ -91,9 +95,21 @@ std::vector<ByteSpan> SpansToFetch(const PackageIndex& next, const UpdatePlan& p
         for (size_t k = 0; k < folder.chunks.size(); ++k)
             if (!step.copyPiece[k]) spans.push_back(folder.chunks[k].packed);
     }
-    if (plan.needsHeaders) spans.push_back(next.endHeader);
     std::sort(spans.begin(), spans.end(), [](const ByteSpan& a, const ByteSpan& b) { return a.offset < b.offset; });
     return spans;
+}
+
+std::vector<ByteSpan> SpansToFetch(const PackageIndex& next, const UpdatePlan& plan) {
+    std::vector<ByteSpan> spans = BlocksToFetch(next, plan);
+    for (const ByteSpan& header : HeadersToFetch(next, plan)) spans.push_back(header);
+    std::sort(spans.begin(), spans.end(), [](const ByteSpan& a, const ByteSpan& b) { return a.offset < b.offset; });
+    return spans;
+}
+
+std::vector<ByteSpan> FetchRequests(const std::vector<ByteSpan>& headers, const std::vector<ByteSpan>& blocks) {
+    std::vector<ByteSpan> requests = MergeIntoRequests(headers);
+    for (const ByteSpan& request : MergeIntoRequests(blocks)) requests.push_back(request);
+    return requests;
 }
 
 std::vector<size_t> ShareOutFolders(const std::vector<uint64_t>& folderBytes, size_t threads) {

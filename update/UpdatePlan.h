@@ -38,6 +38,12 @@ UpdatePlan PlanUpdate(const PackageIndex& next, const PackageIndex& installed, c
 // The packed spans the plan needs, in package order: the headers (when a folder is decoded), the
 // folders decoded, the chunks not copied.
 std::vector<ByteSpan> SpansToFetch(const PackageIndex& next, const UpdatePlan& plan);
+// The same in the two rounds they are fetched in: the archive's headers first (the decoder needs
+// them before any block), then the blocks and chunks, in package order.
+std::vector<ByteSpan> HeadersToFetch(const PackageIndex& next, const UpdatePlan& plan);
+std::vector<ByteSpan> BlocksToFetch(const PackageIndex& next, const UpdatePlan& plan);
+// The requests of the two rounds, each merged on its own.
+std::vector<ByteSpan> FetchRequests(const std::vector<ByteSpan>& headers, const std::vector<ByteSpan>& blocks);
 
 // The decoder thread (0 to threads - 1) of each folder, given the bytes each decodes (0: not
 // decoded, thread 0): the largest first, each to the thread with the least so far, so the

@@ -8,6 +8,7 @@
 // path contains TEXT fail. --repair runs the worker as "-repair" does.
 // Output: UTF-8 "key=value" lines.
 #include <windows.h>
+#include <psapi.h>
 
 #include <stdexcept>
 #include <string>
@@ -17,6 +18,7 @@
 
 #include "tests/support/DurabilityProbe.h"
 #include "tests/support/TestFiles.h"
+#include "update/StreamedInstall.h"
 #include "update/UpdateWorker.h"
 
 namespace {
@@ -107,6 +109,13 @@ int wmain(int argc, wchar_t** argv) {
     put(L"statuses", statuses);
     put(L"timeline", timeline + L"|" + std::to_wstring(GetTickCount64() - started));
     put(L"elapsedMs", std::to_wstring(GetTickCount64() - started));  // the worker's run, start to finish
+    const StreamedFigures streamed = LastStreamedFigures();
+    put(L"streamedDownloadMs", std::to_wstring(streamed.downloadMs));
+    put(L"streamedDecoderWaitedMs", std::to_wstring(streamed.decoderWaitedMs));
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof memory;
+    if (K32GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory))
+        put(L"peakWorkingSetMiB", std::to_wstring(memory.PeakWorkingSetSize >> 20));
     if (probe) {
         std::wstring flushed, moves;
         for (const std::wstring& path : probe->Flushed()) flushed += path + L"|";

@@ -83,11 +83,11 @@ void ScriptedPackage::Serve(HttpServer& server, SOCKET client, const std::string
     if (mode == Mode::OtherBytes && from > 0)
         for (char& c : rest) c = char(c ^ 0x5A);
     if (mode == Mode::CutAtHalf) rest.resize(body.size() / 2);  // then the connection drops
-    if (mode == Mode::CutRanges && ranged) rest.resize(rest.size() / 2);
+    if (mode == Mode::CutRanges && ranged && rest.size() > (64u << 10)) rest.resize(rest.size() / 2);
     if (mode == Mode::CutWholeAtHalf && !ranged) rest.resize(body.size() / 2);
-    if (mode == Mode::Trickle && !ranged) {
+    if ((mode == Mode::Trickle && !ranged) || (mode == Mode::TrickleRanges && ranged)) {
         HttpServer::Send(client, head);
-        const size_t pieces = 100;
+        const size_t pieces = ranged ? 20 : 100;
         for (size_t i = 0; i < pieces && !server.Stopping(); ++i) {
             const size_t a = rest.size() * i / pieces, b = rest.size() * (i + 1) / pieces;
             if (!HttpServer::Send(client, rest.substr(a, b - a))) break;

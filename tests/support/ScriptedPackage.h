@@ -23,8 +23,9 @@ public:
         OtherBytes,         // 206 from the offset, with other bytes than the file's
         Trickle,            // the whole file slowly (a piece every 200 ms); ranges honoured
         RangeOfAnotherFile, // a 206 for any range, whatever If-Range says, under another ETag
-        CutRanges,          // ranges honoured, each answer's body cut at half, then the connection drops
+        CutRanges,          // ranges honoured, each answer over 64 KiB cut at half, then the connection drops
         CutWholeAtHalf,     // ranges honoured; the whole file's first half, then the connection drops
+        TrickleRanges,      // ranges honoured, each answer slowly (20 pieces, 200 ms apart)
     };
     std::string body;
     std::string etag = "\"release-2\"";
