@@ -4,7 +4,7 @@
 # publisher's CDN: a fresh install (with a screenshot of the splash during the download), the
 # already-current course, a tampered release refused with the game kept, an update by ranges
 # (the bytes fetched against the package), and -uninstall. Reports what each left behind.
-#   bash scripts/demo.sh            all three courses
+#   bash scripts/demo.sh            every course
 #   bash scripts/demo.sh --keep     leave the installation in place (no -uninstall)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -92,6 +92,8 @@ say "setting.ini beside the launcher in the download folder"
 cat "$demo/download/setting.ini"
 
 say "Course 1: fresh install (launcher started with: -demo \"first run\")"
+# A fresh install: what an earlier demo left in its own prefix goes first.
+rm -rf "$(unixpath "$install_root")"
 start=$(date +%s%N)
 wine "$demo/download/QuenbySkirmora.exe" -demo "first run" 2>>"$demo/launcher-trace.log" &
 launcher=$!
@@ -123,12 +125,23 @@ printf 'game record: '; cat "$root_unix/game/launch-record.txt"; echo
 wine taskkill /F /IM Vantrel.exe >/dev/null 2>&1 || true
 sleep 1
 
-say "Course 3: release 2 with its package altered on the way (one byte), refused"
+say "Course 3: release 2 with its package altered on the way (one byte of the changed file's block), refused"
+printf 'Vantrel sample content, release 2\n' >"$demo/package/data/readme.txt"
 "$tool" make --secret-key "$keys/secret.key" --game "$demo/package" --version 2 --base-url "$base" \
   --out "$demo/release-2" --previous "$demo/release-1/com.larkvane.vantrel.pcquenby.json" 2>/dev/null
 rm -rf "$demo/cdn/version" && cp -r "$demo/release-2" "$demo/cdn/version"
-/usr/bin/python3 -c 'import sys; p = sys.argv[1]; b = bytearray(open(p, "rb").read()); b[len(b) // 2] ^= 1; open(p, "wb").write(b)' \
-  "$demo/cdn/version/Vantrel-2.7z"
+# The byte flipped lies in the block of the one file that changed, which the update fetches.
+/usr/bin/python3 - "$demo/cdn/version/Vantrel-2.7z" "$demo/cdn/version/Vantrel-2.index" <<'PY'
+import sys
+package, index = sys.argv[1], sys.argv[2]
+lines = open(index, encoding="utf-8").read().splitlines()
+folders = [l.split(" ") for l in lines if l.startswith("folder ")]
+block = next(int(l.split(" ")[1]) for l in lines if l.startswith("file ") and l.endswith(" data/readme.txt"))
+offset, length = int(folders[block][1]), int(folders[block][2])
+b = bytearray(open(package, "rb").read())
+b[offset + length // 2] ^= 1
+open(package, "wb").write(b)
+PY
 printf 'the tool says of the altered release: '
 "$tool" verify --public-key "$public_key" --release "$demo/cdn/version" 2>&1 | tail -n 1 || true
 (cd "$root_unix/game" && find . -type f -exec sha256sum {} + | sort) >"$demo/game-before.txt"
@@ -163,7 +176,7 @@ printf 'fetched %s bytes of the package'"'"'s %s; the readme now says: %s\n' "$f
   "$(stat -c %s "$demo/release-3/Vantrel-3.7z")" "$(cat "$root_unix/game/data/readme.txt")"
 
 if [ -z "$keep" ]; then
-  say "Course 4: -uninstall from the copy"
+  say "Course 5: -uninstall from the copy"
   wine "$root_unix/QuenbySkirmora.exe" -uninstall 2>>"$demo/launcher-trace.log" && rc=0 || rc=$?
   printf 'launcher exit code %s\n' "$rc"
   sleep 6
