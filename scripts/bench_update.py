@@ -74,8 +74,9 @@ def streamed_figures(env, runs):
                 full.append(t)
                 worker.append(int(report["elapsedMs"]) / 1000.0)
                 downloaded, waited = int(report["streamedDownloadMs"]), int(report["streamedDecoderWaitedMs"])
-                assert downloaded > 0, "the full update did not unpack while downloading"
-                busy.append(max(0.0, 1.0 - waited / downloaded))
+                threads = int(report["streamedDecoders"])
+                assert downloaded > 0 and threads > 0, "the full update did not unpack while downloading"
+                busy.append(max(0.0, 1.0 - waited / (threads * downloaded)))  # the threads' average
                 peak.append(int(report["peakWorkingSetMiB"]))
                 t, _, rc = timed(["wine", os.path.join(BUILD, "bench", "download_bench.exe"),
                                   server.url("Vantrel-1.7z"), winpath(os.path.join(work, "dl.7z"))], env)
@@ -174,7 +175,7 @@ def main():
         title = "loopback" if label == "loopback" else f"throttled to {THROTTLE >> 20} MiB/s"
         print(f"  {title:22} full update {f:6.2f} s (worker {w:.2f} s)   download alone {d:6.2f} s   "
               f"extraction alone {x:6.2f} s")
-        print(f"  {'':22} ratio {ratio:.3f} (goal: {goal})   decoder busy {100 * b:.0f} % of the download   "
+        print(f"  {'':22} ratio {ratio:.3f} (goal: {goal})   decoder threads busy {100 * b:.0f} % of the download   "
               f"peak working set {m:.0f} MiB")
 
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <functional>
 #include <stdexcept>
 #include <thread>
@@ -182,6 +184,47 @@ TEST_F(SplashTest, BarFillAndTextOnScreen) {
     EXPECT_GT(darkInside, 100);
     EXPECT_EQ(changedOutside, 0);
     text.SaveCopy(L"Z:\\tmp\\quenby-splash-test.bmp");
+}
+
+// The dark pixels a status line adds to the bar: their bounding box in bar coordinates.
+struct InkBox {
+    int left = INT_MAX, right = -1, top = INT_MAX, bottom = -1;
+};
+InkBox InkOf(const ScreenBar& bar, const Screenshot& empty, const Screenshot& text) {
+    InkBox box;
+    for (int x = 0; x < bar.g.width; ++x) {
+        for (int y = 0; y < bar.g.height; ++y) {
+            const Rgb after = text.At(bar.X(x), bar.Y(y));
+            if (empty.At(bar.X(x), bar.Y(y)) == after || after.r > 100 || after.g > 100 || after.b > 100) continue;
+            box.left = std::min(box.left, x), box.right = std::max(box.right, x);
+            box.top = std::min(box.top, y), box.bottom = std::max(box.bottom, y);
+        }
+    }
+    return box;
+}
+
+// The longest line a download shows fits the bar's text area on one line, clipped nowhere.
+TEST_F(SplashTest, TheLongestDownloadLineFitsTheBar) {
+    CMyStandardDlg* overlay = dialog.Overlay();
+    Draw(0, L"");
+    ScreenBar bar = BarOf(overlay);
+    Screenshot empty;
+    ASSERT_TRUE(empty.Ok());
+    Draw(0, L"正在下载更新包...");
+    const InkBox plain = InkOf(bar, empty, Screenshot());
+    Draw(0, L"正在下载更新包... 1023.9 GB / 1023.9 GB，1023.9 MB/s，剩余约 999 小时 59 分钟");
+    Screenshot text;
+    const InkBox longest = InkOf(bar, empty, text);
+    ASSERT_GE(plain.right, 0) << "no text drawn";
+    ASSERT_GE(longest.right, 0) << "no text drawn";
+    const int m = bar.g.margin;
+    EXPECT_GT(longest.left, m + 2) << "the line runs into the bar's left edge";
+    EXPECT_LT(longest.right, bar.g.width - m - 3) << "the line runs into the bar's right edge";
+    // One line in the middle of the bar, as the short one: not broken in two, not cut.
+    EXPECT_GE(longest.top, plain.top - 2);
+    EXPECT_LE(longest.bottom, plain.bottom + 2);
+    EXPECT_GT(longest.right - longest.left, 2 * (plain.right - plain.left));
+    text.SaveCopy(L"Z:\\tmp\\quenby-splash-longest-line.bmp");
 }
 
 TEST_F(SplashTest, BackgroundIsStretchedAndKeyColourShowsIt) {

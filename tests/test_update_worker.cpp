@@ -123,6 +123,7 @@ TEST_F(UpdateWorkerTest, NewerVersionReplacesTheWholeGameFolder) {
     size_t at = 0;
     for (std::wstring status; std::getline(seen, status, L'|');) {
         if (status.empty()) continue;
+        status = status.substr(0, status.find(L"...") + 3);  // the download's sizes and speed follow its stage
         size_t found = order.find(L"|" + status, at);
         EXPECT_NE(found, std::wstring::npos) << Narrow(r[L"statuses"]);
         if (found != std::wstring::npos) at = found + 1;

@@ -178,9 +178,11 @@ int32_t DownloadProgressValue(double dltotal, double dlnow) {
 int DownloadProgressCallback(void* target, double dltotal, double dlnow, double, double) {
     auto* t = static_cast<DownloadProgress*>(target);
     if (t && StopRequested(t->stop)) return 1;  // the player left: the transfer ends here
-    if (!t || !t->progress) return 0;
+    if (!t) return 0;
     // A continued file counts its earlier bytes as done: the bar goes on where it stopped.
     const double before = double(t->alreadyThere);
+    if (t->bytes) t->bytes(uint64_t(dlnow + before), dltotal > 0.001 ? uint64_t(dltotal + before) : 0);
+    if (!t->progress) return 0;
     int32_t value = DownloadProgressValue(dltotal > 0.001 ? dltotal + before : 0.0, dlnow + before);
     if (value >= 0) t->progress->store(value);
     return 0;

@@ -8,15 +8,22 @@
 #include "platform/StopFlag.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // Where a transfer's progress goes: a stage field of a task record, or nowhere when null.
 struct DownloadProgress {
+    explicit DownloadProgress(AtomicInt* bar = nullptr, uint64_t before = 0, const StopFlag* stopFlag = nullptr)
+        : progress(bar), alreadyThere(before), stop(stopFlag) {}
+
     AtomicInt* progress = nullptr;
     // Bytes the file held before this transfer continued it; progress counts them as done.
     uint64_t alreadyThere = 0;
     // Set: the transfer ends at its next block (CURLE_ABORTED_BY_CALLBACK, 42).
     const StopFlag* stop = nullptr;
+    // Told the bytes so far (a continued file's earlier ones included) and the announced total
+    // (0: none) as the transfer goes, and about once a second while nothing arrives. May be empty.
+    std::function<void(uint64_t received, uint64_t total)> bytes;
 };
 
 // The final response as far as a resumed download cares about it.

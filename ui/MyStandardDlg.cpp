@@ -42,12 +42,22 @@ void CMyStandardDlg::ComposeBar(Gdiplus::Bitmap& offscreen, const BarGeometry& b
     Gdiplus::FontFamily family(L"微软雅黑");
     Gdiplus::Font font(&family, bar.fontSize, Gdiplus::FontStyleBold, Gdiplus::UnitPixel);
     if (!font.IsAvailable() || !text || !*text) return;  // no fallback font: no text without it
-    Gdiplus::StringFormat format(0, LANG_NEUTRAL);
+    // One line, never wrapped: a line wider than the bar's inside (a long download's sizes,
+    // speed and time left) is drawn in a smaller size that fits.
+    Gdiplus::StringFormat format(Gdiplus::StringFormatFlagsNoWrap, LANG_NEUTRAL);
     format.SetAlignment(Gdiplus::StringAlignmentCenter);
     format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
+    const Gdiplus::RectF area(0.0f, 0.0f, float(bar.width), float(bar.height));
+    const float room = float(bar.width - 4 * bar.margin);
+    Gdiplus::RectF needed;
+    canvas.MeasureString(text, -1, &font, Gdiplus::PointF(0.0f, 0.0f), &format, &needed);
     Gdiplus::SolidBrush black(Gdiplus::Color(0xFF, 0, 0, 0));
-    canvas.DrawString(text, -1, &font, Gdiplus::RectF(0.0f, 0.0f, float(bar.width), float(bar.height)), &format,
-                      &black);
+    if (needed.Width <= room || room <= 0.0f) {
+        canvas.DrawString(text, -1, &font, area, &format, &black);
+        return;
+    }
+    Gdiplus::Font smaller(&family, bar.fontSize * room / needed.Width, Gdiplus::FontStyleBold, Gdiplus::UnitPixel);
+    canvas.DrawString(text, -1, &smaller, area, &format, &black);
 }
 
 void CMyStandardDlg::DrawProgress(int progress, const wchar_t* text) {

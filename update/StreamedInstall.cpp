@@ -12,11 +12,13 @@
 #include "transfer/FolderStream.h"
 #include "transfer/PackageParts.h"
 #include "transfer/ResumableSink.h"
+#include "update/DownloadStatus.h"
 #include "update/GameFolders.h"
 
 namespace {
 
 std::atomic<uint64_t> g_downloadMs{0}, g_decoderWaitedMs{0};
+std::atomic<unsigned> g_decoders{0};
 
 StreamedOutcome Outcome(StreamedResult result, int32_t code = 0, int unpackError = 0) {
     StreamedOutcome outcome;
@@ -56,6 +58,7 @@ public:
         m_check.Abandon();
         for (Part& part : m_parts) part.job.Join();
     }
+    unsigned Threads() const { return unsigned(m_parts.size()); }
     // Waits for the unpacking to end, its progress shown meanwhile. The first extraction code
     // that is not 0.
     int Finish(AtomicInt& progress) {
@@ -127,12 +130,15 @@ StreamedOutcome DownloadAndDecode(const ManifestFields& server, const PackageInd
 
     Decoders decoder(target, check, UnpackedBytes(index), &task.stop);
     DownloadProgress progress{&task.packageProgress, 0, &task.stop};
+    DownloadStatusReporter status(task.status, server.hasPackageSize, server.packageSize);
+    if (target.showBytes) progress.bytes = [&status](uint64_t received, uint64_t total) { status.Seen(received, total); };
     const ULONGLONG started = GetTickCount64();
     bool ok = DownloadFile(&progress, server.packageUrl.c_str(), sink) == 0;
     ok = sink.Close() && ok;
     check.Close();
     g_downloadMs = GetTickCount64() - started;
     g_decoderWaitedMs = check.WaitedMs();
+    g_decoders = decoder.Threads();
     bool discard = check.Mismatched() || sink.Exceeded();
     if (ok) {
         task.packageProgress = PROGRESS_FULL;
@@ -164,7 +170,9 @@ StreamedOutcome DownloadAndDecode(const ManifestFields& server, const PackageInd
 
 }  // namespace
 
-StreamedFigures LastStreamedFigures() { return StreamedFigures{g_downloadMs.load(), g_decoderWaitedMs.load()}; }
+StreamedFigures LastStreamedFigures() {
+    return StreamedFigures{g_downloadMs.load(), g_decoders.load(), g_decoderWaitedMs.load()};
+}
 
 StreamedOutcome InstallWhileDownloading(const ManifestFields& server, const PackageIndex& index,
                                         const StreamedTarget& target, UpdateTask& task) {

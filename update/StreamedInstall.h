@@ -29,6 +29,7 @@ struct StreamedTarget {
     std::string identity;      // size and SHA-256 of the index, for the parts record
     std::wstring stagedDir;    // where the release is unpacked (empty)
     const wchar_t* unpackStatus = L"";  // the status line once the download is done
+    bool showBytes = true;              // the status line follows the download's sizes and speed
 };
 
 // Streams server's package into target, as index describes it. The status line and the bar
@@ -36,10 +37,11 @@ struct StreamedTarget {
 StreamedOutcome InstallWhileDownloading(const ManifestFields& server, const PackageIndex& index,
                                         const StreamedTarget& target, UpdateTask& task);
 
-// For benchmarks: the last streamed install's download time and how long its decoder waited for
-// bytes meanwhile.
+// For benchmarks: the last streamed install's download time, its decoder threads and how long
+// they waited for bytes meanwhile, together.
 struct StreamedFigures {
     uint64_t downloadMs = 0;
+    unsigned decoders = 0;
     uint64_t decoderWaitedMs = 0;
 };
 StreamedFigures LastStreamedFigures();

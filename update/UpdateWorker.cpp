@@ -15,6 +15,7 @@
 #include "update/Manifest.h"
 #include "rules/ReleaseSignature.h"
 #include "platform/Sha256.h"
+#include "update/DownloadStatus.h"
 #include "update/FileStamps.h"
 #include "update/RangedUpdate.h"
 #include "update/Settings.h"
@@ -409,6 +410,7 @@ StreamedResult UpdateRun::StreamPackage(const ManifestFields& server) {
     target.identity = std::to_string(m_index.packageSize) + " " + Sha256Hex(indexDigest);
     target.stagedDir = m_paths.stagedGameDir;
     target.unpackStatus = m_repairing ? L"正在修复游戏文件..." : L"正在解压...";
+    target.showBytes = !m_repairing;
     const StreamedOutcome outcome = InstallWhileDownloading(server, m_index, target, m_task);
     if (outcome.result == StreamedResult::Failed) {
         m_task.unpackError = outcome.unpackError;
@@ -431,6 +433,8 @@ bool UpdateRun::FetchPackage(const ManifestFields& server) {
     // A partial file of the same package is continued; one the server will not continue is
     // fetched again from its first byte, once.
     DownloadProgress target{&m_task.packageProgress, 0, &m_task.stop};
+    DownloadStatusReporter status(m_task.status, server.hasPackageSize, server.packageSize);
+    if (!m_repairing) target.bytes = [&status](uint64_t received, uint64_t total) { status.Seen(received, total); };
     bool ok = sink.Prepare() && DownloadFile(&target, server.packageUrl.c_str(), sink) == 0;
     ok = sink.Close() && ok;
     if (!ok && sink.RestartNeeded()) {

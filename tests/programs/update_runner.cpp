@@ -111,6 +111,7 @@ int wmain(int argc, wchar_t** argv) {
     put(L"elapsedMs", std::to_wstring(GetTickCount64() - started));  // the worker's run, start to finish
     const StreamedFigures streamed = LastStreamedFigures();
     put(L"streamedDownloadMs", std::to_wstring(streamed.downloadMs));
+    put(L"streamedDecoders", std::to_wstring(streamed.decoders));
     put(L"streamedDecoderWaitedMs", std::to_wstring(streamed.decoderWaitedMs));
     PROCESS_MEMORY_COUNTERS memory = {};
     memory.cb = sizeof memory;
