@@ -117,3 +117,19 @@ TEST(InstallPaths, DerivedByPlainConcatenation) {
     EXPECT_EQ(p.downloadedManifest, L"D:\\Games\\Vantrel\\temp\\version.json");
     EXPECT_EQ(p.packageFile, L"D:\\Games\\Vantrel\\temp\\com.larkvane.vantrel.pcquenby.7z");
 }
+
+TEST(Settings, TheDownloadCapIsAPositiveWholeNumberOfKibPerSecond) {
+    struct Case { const wchar_t* value; uint64_t bytesPerSecond; };
+    const Case cases[] = {
+        {L"1", 1024},
+        {L"2048", 2097152},
+        {L"999999999999", 999999999999ull * 1024},  // past 4 GiB/s: 64-bit arithmetic
+        {L"", 0},
+        {L"0", 0},
+        {L"-5", 0},
+        {L"12k", 0},
+        {L"1.5", 0},
+        {L"1000000000000", 0},  // longer than any line could mean
+    };
+    for (const Case& c : cases) EXPECT_EQ(DownloadCapOf(c.value), c.bytesPerSecond) << Narrow(c.value);
+}

@@ -392,3 +392,22 @@ TEST_F(UpdateWorkerTest, TheRepairComesBeforeTheFreeSpaceGate) {
     EXPECT_TRUE(ListTree(game) == before);
     EXPECT_FALSE(Exists(root + L"\\game.old"));
 }
+
+TEST_F(UpdateWorkerTest, TheDownloadCapFromTheSettingsHoldsForTheRun) {
+    struct Case { const char* line; const wchar_t* cap; };
+    const Case cases[] = {
+        {"max_download_kbps=2048\r\n", L"2097152"},
+        {"max_download_kbps=0\r\n", L"0"},
+        {"max_download_kbps=fast\r\n", L"0"},
+        {"", L"0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        WriteFileBytes(launcherDir + L"\\setting.ini", "[Vantrel]\r\nlocal_path=" + Narrow(root) +
+                                                           "\r\nversion_url=" + server.Url("/version.json") + "\r\n" + c.line);
+        auto r = RunUpdateWith(1, L"game1");
+        EXPECT_EQ(r[L"result"], L"0");
+        EXPECT_EQ(r[L"downloadCap"], c.cap);
+        RemoveTreeIfPresent(root + L"\\game");
+    }
+}

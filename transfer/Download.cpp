@@ -188,6 +188,15 @@ int DownloadProgressCallback(void* target, double dltotal, double dlnow, double,
     return 0;
 }
 
+namespace {
+std::atomic<uint64_t> g_rateCap{0};
+}  // namespace
+
+void SetDownloadRateCap(uint64_t bytesPerSecond) {
+    g_rateCap = bytesPerSecond > uint64_t(INT64_MAX) ? uint64_t(INT64_MAX) : bytesPerSecond;
+}
+uint64_t DownloadRateCap() { return g_rateCap; }
+
 int DownloadFile(DownloadProgress* target, const char* url, FILE* out) {
     StreamSink sink(out);
     return DownloadFile(target, url, sink);
@@ -218,6 +227,8 @@ void SetTransferOptions(CURL* curl, const std::string& address, WriteTarget& wri
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, DownloadStallSeconds());
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, DownloadHeaderCallback);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &write);
+    const uint64_t cap = DownloadRateCap();
+    if (cap > 0) curl_easy_setopt(curl, CURLOPT_MAX_RECV_SPEED_LARGE, curl_off_t(cap));
 }
 
 // The user's system proxy, which libcurl does not read by itself; otherwise a direct connection

@@ -84,6 +84,11 @@ int DownloadProgressCallback(void* target, double dltotal, double dlnow, double 
 // The progress stored for dlnow of dltotal bytes; -1 when nothing is announced (nothing stored).
 int32_t DownloadProgressValue(double dltotal, double dlnow);
 
+// A cap on every download's speed from now on, in bytes per second (0: none), as the player's
+// setting asks; and the cap in effect.
+void SetDownloadRateCap(uint64_t bytesPerSecond);
+uint64_t DownloadRateCap();
+
 // The stall limit a download uses now: DOWNLOAD_STALL_SECONDS unless a test shortened it.
 long DownloadStallSeconds();
 // Test seam: shortens the stall limit. 0 restores DOWNLOAD_STALL_SECONDS.

@@ -63,3 +63,13 @@ InstallPaths MakeInstallPaths(const std::wstring& installRoot) {
     paths.packageParts = paths.packageFile + L".parts";
     return paths;
 }
+
+uint64_t DownloadCapOf(const std::wstring& value) {
+    if (value.empty() || value.size() > 12) return 0;  // up to 999,999,999,999 KiB/s
+    uint64_t kib = 0;
+    for (wchar_t c : value) {
+        if (c < L'0' || c > L'9') return 0;
+        kib = kib * 10 + uint64_t(c - L'0');
+    }
+    return kib * 1024;
+}

@@ -1,6 +1,7 @@
 // Where the game lives and where its version manifest comes from.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/ProductNames.h"
@@ -23,6 +24,10 @@ bool HoldsInstalledGame(const std::wstring& folder);
 // The key's value from section "Vantrel" of setting.ini beside the launcher; the default when
 // the file, the section or the key is missing or the value is empty.
 std::wstring ReadSetting(const std::wstring& key, const std::wstring& defaultValue);
+
+// "max_download_kbps": a positive whole number of KiB/s caps every download of the run. The
+// cap in bytes per second, or 0 (no cap) for an empty, zero or malformed value.
+uint64_t DownloadCapOf(const std::wstring& value);
 
 // Every path of an update, derived from the install root by plain concatenation.
 struct InstallPaths {

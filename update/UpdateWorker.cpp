@@ -140,6 +140,7 @@ void UpdateRun::Run() {
     std::wstring installRoot = ResolveInstallRoot();
     installRoot = ReadSetting(L"local_path", installRoot);
     m_manifestUrl = ReadSetting(L"version_url", DEFAULT_VERSION_URL);
+    SetDownloadRateCap(DownloadCapOf(ReadSetting(L"max_download_kbps", L"")));
     m_paths = MakeInstallPaths(installRoot);
     m_task.installRoot.Set(installRoot);
     m_task.gameExePath.Set(m_paths.gameExe);

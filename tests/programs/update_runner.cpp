@@ -18,6 +18,7 @@
 
 #include "tests/support/DurabilityProbe.h"
 #include "tests/support/TestFiles.h"
+#include "transfer/Download.h"
 #include "update/StreamedInstall.h"
 #include "update/UpdateWorker.h"
 
@@ -109,6 +110,7 @@ int wmain(int argc, wchar_t** argv) {
     put(L"statuses", statuses);
     put(L"timeline", timeline + L"|" + std::to_wstring(GetTickCount64() - started));
     put(L"elapsedMs", std::to_wstring(GetTickCount64() - started));  // the worker's run, start to finish
+    put(L"downloadCap", std::to_wstring(DownloadRateCap()));
     const StreamedFigures streamed = LastStreamedFigures();
     put(L"streamedDownloadMs", std::to_wstring(streamed.downloadMs));
     put(L"streamedDecoders", std::to_wstring(streamed.decoders));
