@@ -11,6 +11,11 @@ if(NOT EXISTS "${_deps_file}")
 endif()
 include("${_deps_file}")
 
+# Found afresh at every configure: a build folder made before setup.sh built another version
+# (or another TLS) must not keep the old one from its cache.
+unset(CURL_DIR CACHE)
+unset(jsoncpp_DIR CACHE)
+unset(GTest_DIR CACHE)
 find_package(CURL CONFIG REQUIRED PATHS "${QUENBY_CURL_PREFIX}" NO_DEFAULT_PATH)
 find_package(jsoncpp CONFIG REQUIRED PATHS "${QUENBY_JSONCPP_PREFIX}" NO_DEFAULT_PATH)
 find_package(GTest CONFIG REQUIRED PATHS "${QUENBY_GTEST_PREFIX}" NO_DEFAULT_PATH)

@@ -1,7 +1,7 @@
 """A small HTTP server for the demo and the benchmarks: serves one folder on 127.0.0.1.
 
     serve.py ROOT PORTFILE [--rate BYTES_PER_SECOND] [--slow-suffix .7z] [--cut-once FRACTION]
-             [--log FILE]
+             [--log FILE] [--tls CERT KEY] [--redirect URL]
 
 The chosen port is written to PORTFILE. Files carry an ETag and Last-Modified, and a Range
 request of one range ("a-" or "a-b") whose If-Range matches (or that has none) gets a 206, as a
@@ -9,12 +9,14 @@ CDN answers. With --rate, files
 whose name ends with the slow suffix are sent at that rate (so a download can be watched);
 everything else goes out at full speed. With --cut-once, the first response for such a file stops
 after that fraction of it and the connection drops. --log appends one line per request: the
-path, the Range asked for, the status and the body bytes sent.
+path, the Range asked for, the status and the body bytes sent. --tls serves HTTPS with that
+certificate chain and key (PEM). --redirect answers every request with a 302 to URL + its path.
 """
 import argparse
 import http.server
 import os
 import socketserver
+import ssl
 import sys
 import time
 
@@ -26,11 +28,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
     cut_once = 0.0
     log = None
     cut_done = False
+    redirect = None
 
     def log_message(self, fmt, *args):  # quiet
         pass
 
     def do_GET(self):
+        if self.redirect:
+            self.send_response(302)
+            self.send_header("Location", self.redirect + self.path)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            self.note("", 302, 0)
+            return
         path = os.path.normpath(os.path.join(self.root, self.path.split("?")[0].lstrip("/")))
         if not path.startswith(os.path.abspath(self.root)) or not os.path.isfile(path):
             body = b"<html><body>404 Not Found</body></html>"
@@ -111,13 +121,21 @@ def main():
     p.add_argument("--slow-suffix", default=".7z")
     p.add_argument("--cut-once", type=float, default=0.0)
     p.add_argument("--log")
+    p.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
+    p.add_argument("--redirect")
     a = p.parse_args()
     Handler.root = os.path.abspath(a.root)
     Handler.rate = a.rate
     Handler.slow_suffix = a.slow_suffix
     Handler.cut_once = a.cut_once
     Handler.log = a.log
+    Handler.redirect = a.redirect
     server = Server(("127.0.0.1", 0), Handler)
+    if a.tls:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.minimum_version = ssl.TLSVersion.TLSv1_2
+        context.load_cert_chain(a.tls[0], a.tls[1])
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     with open(a.portfile + ".tmp", "w") as f:
         f.write(str(server.server_address[1]))
     os.replace(a.portfile + ".tmp", a.portfile)

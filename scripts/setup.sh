@@ -145,9 +145,10 @@ build_dependencies() {
   gtest_ver=$(dpkg-query -W -f='${Version}' googletest)
   for arch in i686 x86_64; do
     local curl jsoncpp gtest curltool sodium
-    curl=$(cmake_install "curl-$(basename "$curl_src")" "$curl_src" "$arch" \
+    # HTTP and HTTPS only, over Windows' own TLS (Schannel) and the system's trusted roots.
+    curl=$(cmake_install "curl-schannel-$(basename "$curl_src")" "$curl_src" "$arch" \
       -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DHTTP_ONLY=ON \
-      -DCURL_USE_SCHANNEL=OFF -DCURL_USE_OPENSSL=OFF -DCURL_ZLIB=OFF -DUSE_LIBIDN2=OFF \
+      -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_ZLIB=OFF -DUSE_LIBIDN2=OFF \
       -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF \
       -DENABLE_UNIX_SOCKETS=OFF -DBUILD_TESTING=OFF -DCURL_DISABLE_LDAP=ON -DENABLE_MANUAL=OFF)
     jsoncpp=$(cmake_install "jsoncpp-$(basename "$jsoncpp_src")" "$jsoncpp_src" "$arch" \

@@ -40,6 +40,7 @@ export QUENBY_WINE_ROOT="$REPO/build/win64/wine"
 # shellcheck source=scripts/wine-env.sh
 . "$here/wine-env.sh"
 wine_prepare_prefix
+wine_trust_test_ca "$REPO/build/test-ca"
 
 # A display of our own for the windows the tests open; everything started here is stopped
 # when the run ends, whatever the outcome.

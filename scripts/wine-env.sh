@@ -47,3 +47,26 @@ wine_stop() {
   # No server left to stop is fine (and must not end a caller that runs with errexit).
   if [ -d "$WINEPREFIX" ]; then wineserver -k 2>/dev/null || true; fi
 }
+
+# A certificate authority of this run's own, made now and trusted in the prefix the way Windows
+# stores a root (the registry's SystemCertificates\Root, read by the system's TLS); the one an
+# earlier run trusted goes first. The tests sign their servers' certificates with it:
+# QUENBY_TEST_CA names its folder (ca.pem, ca.key).
+wine_trust_test_ca() {
+  local dir=$1 store='HKLM\Software\Microsoft\SystemCertificates\Root\Certificates'
+  local mark="$WINEPREFIX/quenby-test-ca.sha1"
+  if [ -f "$mark" ]; then
+    wine reg delete "$store\\$(cat "$mark")" /f >/dev/null 2>&1 || true
+  fi
+  rm -rf "$dir" && mkdir -p "$dir"
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
+    -subj "/CN=Quenby launcher test CA $(date +%s)" -keyout "$dir/ca.key" -out "$dir/ca.pem" 2>/dev/null
+  openssl x509 -in "$dir/ca.pem" -outform DER -out "$dir/ca.der"
+  local sha1 blob
+  sha1=$(openssl dgst -sha1 -r "$dir/ca.der" | cut -d' ' -f1 | tr 'a-f' 'A-F')
+  blob=$(/usr/bin/python3 -c 'import struct, sys; d = open(sys.argv[1], "rb").read(); print((struct.pack("<III", 32, 1, len(d)) + d).hex())' "$dir/ca.der")
+  wine reg add "$store\\$sha1" /v Blob /t REG_BINARY /d "$blob" /f >/dev/null 2>&1
+  echo "$sha1" >"$mark"
+  wineserver -k 2>/dev/null || true  # the system's TLS reads the roots when it starts
+  export QUENBY_TEST_CA="$dir"
+}

@@ -1,19 +1,26 @@
 #include "transfer/Download.h"
 
+#include "transfer/ServerCertificate.h"
 #include "transfer/SystemProxy.h"
 
 #define CURL_DISABLE_DEPRECATION  // the classic progress callback is the one used here
 #include <curl/curl.h>
 
+#include <windows.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
 std::atomic<long> g_stallSeconds{DOWNLOAD_STALL_SECONDS};
 constexpr long DOWNLOAD_BUFFER_BYTES = 256 * 1024;
+
+std::atomic<uint64_t> g_rateCap{0};  // bytes per second, 0: none
 
 // What the write callback needs: where the body goes, and the handle to ask which response the
 // data belongs to.
@@ -24,7 +31,39 @@ struct WriteTarget {
     ResponseStart response;  // of the response whose headers came last
     std::string etag, lastModified;
     bool bodyStarted = false;
+    bool sawHttps = false;    // a response of the chain came over TLS
+    bool downgraded = false;  // then one came over plain http: refused
+    bool untrusted = false;   // an https server's certificate failed the check
+    ULONGLONG bodyStartMs = 0;  // for the cap: when the body began, and its bytes since
+    uint64_t bodyBytes = 0;
 };
+
+// The certificates the connection's server sent, checked here too: the system's TLS does not
+// check them everywhere the launcher runs.
+bool ServerIsTrusted(CURL* curl, const char* url) {
+    curl_certinfo* info = nullptr;
+    if (curl_easy_getinfo(curl, CURLINFO_CERTINFO, &info) != CURLE_OK || !info) return false;
+    std::vector<std::string> chain;
+    for (int i = 0; i < info->num_of_certs; ++i)
+        for (curl_slist* field = info->certinfo[i]; field; field = field->next)
+            if (strncmp(field->data, "Cert:", 5) == 0) chain.push_back(field->data + 5);
+    std::wstring host;
+    for (char c : HostOfUrl(url)) host.push_back(wchar_t(static_cast<unsigned char>(c)));
+    return IsTrustedServerCertificate(chain, host);
+}
+
+// Under a cap, the transfer waits after each block until its average is back at the cap: the
+// connection's buffers fill and the server is held back, so the line is left free.
+void HoldToCap(WriteTarget& t, size_t bytes) {
+    const uint64_t cap = DownloadRateCap();
+    if (cap == 0) return;
+    t.bodyBytes += bytes;
+    const ULONGLONG due = t.bodyStartMs + t.bodyBytes * 1000 / cap;
+    for (ULONGLONG now = GetTickCount64(); now < due; now = GetTickCount64()) {
+        if (t.progress && StopRequested(t.progress->stop)) return;
+        Sleep(DWORD(std::min<ULONGLONG>(due - now, 100)));
+    }
+}
 
 std::string Trimmed(const std::string& text) {
     const size_t first = text.find_first_not_of(" \t\r\n");
@@ -52,6 +91,19 @@ size_t DownloadHeaderCallback(char* data, size_t size, size_t count, void* targe
             t->response = ResponseStart();
             t->etag.clear();
             t->lastModified.clear();
+            // A redirect chain that reached https never goes back to plain http.
+            const char* effective = nullptr;
+            curl_easy_getinfo(t->curl, CURLINFO_EFFECTIVE_URL, &effective);
+            const bool https = effective && IsHttpsUrl(effective);
+            if (!https && t->sawHttps) {
+                t->downgraded = true;
+                return 0;
+            }
+            t->sawHttps = t->sawHttps || https;
+            if (https && !ServerIsTrusted(t->curl, effective)) {
+                t->untrusted = true;
+                return 0;
+            }
         } else if (HeaderIs(line, "ETag")) {
             t->etag = Trimmed(line.substr(5));
         } else if (HeaderIs(line, "Last-Modified")) {
@@ -118,6 +170,14 @@ private:
 
 long DownloadStallSeconds() { return g_stallSeconds.load(); }
 
+bool IsHttpsUrl(const std::string& url) {
+    static const char kScheme[] = "https://";
+    if (url.size() < sizeof kScheme - 1) return false;
+    for (size_t i = 0; i + 1 < sizeof kScheme; ++i)
+        if (tolower(static_cast<unsigned char>(url[i])) != kScheme[i]) return false;
+    return true;
+}
+
 void SetDownloadStallSecondsForTesting(long seconds) {
     g_stallSeconds = seconds > 0 ? seconds : DOWNLOAD_STALL_SECONDS;
 }
@@ -137,9 +197,12 @@ size_t DownloadWriteCallback(char* data, size_t size, size_t count, void* target
             const int64_t continued = t->sink->BeginBody(t->response);
             if (continued < 0) return 0;
             if (t->progress) t->progress->alreadyThere = uint64_t(continued);
+            t->bodyStartMs = GetTickCount64();
         }
         const size_t bytes = size * count;
-        return t->sink->Write(data, bytes) ? count : 0;
+        if (!t->sink->Write(data, bytes)) return 0;
+        HoldToCap(*t, bytes);
+        return count;
     } catch (...) {
         return 0;
     }
@@ -188,10 +251,6 @@ int DownloadProgressCallback(void* target, double dltotal, double dlnow, double,
     return 0;
 }
 
-namespace {
-std::atomic<uint64_t> g_rateCap{0};
-}  // namespace
-
 void SetDownloadRateCap(uint64_t bytesPerSecond) {
     g_rateCap = bytesPerSecond > uint64_t(INT64_MAX) ? uint64_t(INT64_MAX) : bytesPerSecond;
 }
@@ -215,9 +274,19 @@ void SetTransferOptions(CURL* curl, const std::string& address, WriteTarget& wri
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_PROGRESSFUNCTION, DownloadProgressCallback);
     curl_easy_setopt(curl, CURLOPT_PROGRESSDATA, target);
-    // Plain http only, also where a redirect leads: never a local file or another scheme.
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http");
+    // http and https only, also where a redirect leads: never a local file or another scheme;
+    // from https, https only (what a network could arrange is never followed in plain).
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, IsHttpsUrl(address) ? "https" : "http,https");
+    // TLS 1.2 or later, asked for by name: Windows 7 offers 1.2 only then. Revocation is checked
+    // where its lists can be reached; a network that blocks them does not stop the update.
+    curl_easy_setopt(curl, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
+    curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, long(CURLSSLOPT_REVOKE_BEST_EFFORT));
+    curl_easy_setopt(curl, CURLOPT_CERTINFO, 1L);  // the chain, for the check of our own
+    // A proxy's answer to CONNECT is not the server's: the header callback sees only the server.
+    curl_easy_setopt(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    // A server that takes the connection and never answers the handshake is given up too.
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, DownloadStallSeconds());
     // Error statuses fail the transfer instead of being stored as the body.
     curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
     // Fewer, larger reads: each one is a system call, and they dominate a fast transfer.
@@ -227,8 +296,6 @@ void SetTransferOptions(CURL* curl, const std::string& address, WriteTarget& wri
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, DownloadStallSeconds());
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, DownloadHeaderCallback);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &write);
-    const uint64_t cap = DownloadRateCap();
-    if (cap > 0) curl_easy_setopt(curl, CURLOPT_MAX_RECV_SPEED_LARGE, curl_off_t(cap));
 }
 
 // The user's system proxy, which libcurl does not read by itself; otherwise a direct connection
@@ -262,8 +329,7 @@ int DownloadFile(DownloadProgress* target, const char* url, DownloadSink& sink) 
     CurlGlobal global;
     if (global.Result() != CURLE_OK) return global.Result();
 
-    std::string address = url ? url : "";
-    if (address.compare(0, 5, "https") == 0) address.erase(4, 1);
+    const std::string address = url ? url : "";
 
     CurlEasy easy;
     CURL* curl = easy.Get();
@@ -280,6 +346,8 @@ int DownloadFile(DownloadProgress* target, const char* url, DownloadSink& sink) 
     const CURLcode result = curl_easy_perform(curl);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);  // the handle lets go of the headers
 
+    if (write.downgraded) return CURLE_UNSUPPORTED_PROTOCOL;
+    if (write.untrusted) return CURLE_PEER_FAILED_VERIFICATION;
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     sink.EndTransfer(status);

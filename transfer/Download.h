@@ -68,8 +68,12 @@ bool IsContentRange(const std::string& value, uint64_t first, uint64_t last, uin
 // A connected transfer below 1 byte/s for this long is given up.
 inline constexpr long DOWNLOAD_STALL_SECONDS = 60;
 
-// Fetches url (plain http only, also across redirects; a leading "https" is fetched as "http")
-// and streams the body of the final response into out. Returns 0 on success, otherwise a libcurl
+// Whether url's scheme is "https", in any letter case.
+bool IsHttpsUrl(const std::string& url);
+
+// Fetches url (http or https, also across redirects, but never from https back to http: that
+// fails with CURLE_UNSUPPORTED_PROTOCOL; https over TLS 1.2 or later, the certificate checked
+// against the system's trusted roots) and streams the body of the final response into out. Returns 0 on success, otherwise a libcurl
 // result code: CURLE_HTTP_RETURNED_ERROR (22) for a final status outside 2xx, whose body is not
 // written; CURLE_OPERATION_TIMEDOUT (28) for a stalled transfer. The caller opens and closes out.
 int DownloadFile(DownloadProgress* target, const char* url, FILE* out);
