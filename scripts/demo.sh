@@ -2,8 +2,8 @@
 # The main job: builds everything, makes a key pair and signed releases with the publisher's tool,
 # builds a launcher with that public key, then runs it under Wine against a local stand-in for the
 # publisher's CDN: a fresh install (with a screenshot of the splash during the download), the
-# already-current course, a tampered release refused with the game kept, an update by ranges
-# (the bytes fetched against the package), and -uninstall. Reports what each left behind.
+# already-current course, a tampered release refused with the game kept, an update by ranges over
+# HTTPS (the bytes fetched against the package), and -uninstall. Reports what each left behind.
 #   bash scripts/demo.sh            every course
 #   bash scripts/demo.sh --keep     leave the installation in place (no -uninstall)
 set -euo pipefail
@@ -36,10 +36,13 @@ export QUENBY_WINE_ROOT="$REPO/build/demo-wine"
 # shellcheck source=scripts/wine-env.sh
 . "$here/wine-env.sh"
 wine_prepare_prefix
+# The demo's own certificate authority, trusted in its prefix, for the course served over HTTPS.
+wine_trust_test_ca "$REPO/build/demo-ca"
 
-server_pid="" xvfb_pid=""
+server_pid="" tls_pid="" xvfb_pid=""
 cleanup() {
   if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; fi
+  if [ -n "$tls_pid" ]; then kill "$tls_pid" 2>/dev/null || true; fi
   wine_stop
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
 }
@@ -76,6 +79,17 @@ server_pid=$!
 for _ in $(seq 1 100); do [ -f "$demo/port" ] && break; sleep 0.05; done
 port=$(cat "$demo/port")
 base="http://127.0.0.1:$port/version"
+# The same folder over HTTPS, with a certificate for localhost from the demo's authority.
+openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj "/CN=localhost" \
+  -keyout "$demo/tls.key" -out "$demo/tls.csr" 2>/dev/null
+printf 'subjectAltName=DNS:localhost\n' >"$demo/tls.ext"
+openssl x509 -req -in "$demo/tls.csr" -CA "$QUENBY_TEST_CA/ca.pem" -CAkey "$QUENBY_TEST_CA/ca.key" \
+  -CAcreateserial -CAserial "$demo/ca.srl" -days 2 -extfile "$demo/tls.ext" -out "$demo/tls.pem" 2>/dev/null
+/usr/bin/python3 "$here/serve.py" "$demo/cdn" "$demo/tls-port" --tls "$demo/tls.pem" "$demo/tls.key" \
+  --log "$demo/requests.log" >"$demo/tls-server.log" 2>&1 &
+tls_pid=$!
+for _ in $(seq 1 100); do [ -f "$demo/tls-port" ] && break; sleep 0.05; done
+tls_base="https://localhost:$(cat "$demo/tls-port")/version"
 
 say "Making release 1 with the publisher's tool, verifying it, and uploading it"
 "$tool" make --secret-key "$keys/secret.key" --game "$demo/package" --version 1 --base-url "$base" \
@@ -158,11 +172,12 @@ else
 fi
 printf 'beside the game: %s\n' "$(cd "$root_unix" && ls -d game.new game.old 2>/dev/null || echo nothing)"
 
-say "Course 4: release 3 changes the readme and adds a file; the update fetches only those by ranges"
+say "Course 4: release 3, served over HTTPS, changes the readme and adds a file; the update fetches only those by ranges"
 mkdir -p "$demo/package/data/notes"
 printf 'Vantrel sample content, release 3\n' >"$demo/package/data/readme.txt"
 printf 'new in release 3\n' >"$demo/package/data/notes/changes.txt"
-"$tool" make --secret-key "$keys/secret.key" --game "$demo/package" --version 3 --base-url "$base" \
+printf '[Vantrel]\r\nversion_url=%s/com.larkvane.vantrel.pcquenby.json\r\n' "$tls_base" >"$root_unix/setting.ini"
+"$tool" make --secret-key "$keys/secret.key" --game "$demo/package" --version 3 --base-url "$tls_base" \
   --out "$demo/release-3" --previous "$demo/release-2/com.larkvane.vantrel.pcquenby.json" 2>/dev/null
 rm -rf "$demo/cdn/version" && cp -r "$demo/release-3" "$demo/cdn/version"
 : >"$demo/requests.log"

@@ -260,11 +260,18 @@ std::string CheckGameFolder(const std::string& folder) {
 
 namespace {
 
+// An http:// or https:// URL (the scheme in any letter case, as the launcher takes it).
+bool IsWebUrl(const std::string& url) {
+    std::string scheme = url.substr(0, url.find("://") == std::string::npos ? 0 : url.find("://") + 3);
+    for (char& c : scheme) c = char(tolower(static_cast<unsigned char>(c)));
+    return scheme == "http://" || scheme == "https://";
+}
+
 // What the request asks for, before anything is read or written.
 std::string CheckRequest(const ReleaseRequest& r) {
     if (r.version < 1 || r.version > INT32_MAX)
         return "version " + std::to_string(r.version) + ": must be a whole number from 1 to 2147483647";
-    if (r.baseUrl.rfind("http://", 0) != 0) return r.baseUrl + ": the launcher fetches plain http:// URLs only";
+    if (!IsWebUrl(r.baseUrl)) return r.baseUrl + ": the launcher fetches http:// and https:// URLs only";
     if (r.solidBlockMiB < 1) return "the solid-block limit must be at least 1 MiB";
     return "";
 }
@@ -420,8 +427,8 @@ std::string VerifyRelease(const std::string& publicKeyBase64, const std::string&
         return manifestPath + ": not a manifest the launcher reads";
     if (!NamesPackageIdentity(fields))
         return manifestPath + ": a signed manifest must name WinPackageSize and WinPackageSHA256";
-    if (fields.packageUrl.rfind("http://", 0) != 0)
-        return manifestPath + ": WinPackageURL must be a plain http:// URL";
+    if (!IsWebUrl(fields.packageUrl))
+        return manifestPath + ": WinPackageURL must be an http:// or https:// URL";
     const std::string packageName = fields.packageUrl.substr(fields.packageUrl.rfind('/') + 1);
     const std::string package = folder + "/" + packageName;
     uint64_t size = 0;

@@ -135,9 +135,14 @@ TEST_F(ReleaseToolTest, MakeRefusesWhatTheLauncherWouldRefuse) {
         EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
         if (out == dir + "/out") EXPECT_NE(access((dir + "/out/com.larkvane.vantrel.pcquenby.json").c_str(), F_OK), 0);
     }
-    Result plainHttps = Tool("make --secret-key " + dir + "/secret.key --game " + dir +
-                             "/game --version 6 --base-url https://cdn.example.com --out " + dir + "/o2");
-    EXPECT_NE(plainHttps.code, 0);
+    // http:// and https:// only: the launcher fetches nothing else.
+    Result ftp = Tool("make --secret-key " + dir + "/secret.key --game " + dir +
+                      "/game --version 6 --base-url ftp://cdn.example.com --out " + dir + "/o2");
+    EXPECT_NE(ftp.code, 0);
+    EXPECT_NE(ftp.output.find("http:// and https:// URLs only"), std::string::npos) << ftp.output;
+    Result https = Tool("make --secret-key " + dir + "/secret.key --game " + dir +
+                        "/game --version 6 --base-url https://cdn.example.com --out " + dir + "/o3");
+    EXPECT_EQ(https.code, 0) << https.output;
     Result higher = Make(dir + "/r6", 6, "--previous " + ManifestOf(dir + "/previous"));
     EXPECT_EQ(higher.code, 0) << higher.output;
 }
