@@ -10,20 +10,22 @@ export WINEARCH=win64
 # Creates the prefix once (several runs may race for it: one builds, the others wait).
 wine_prepare_prefix() {
   mkdir -p "$HOME" || return 1
-  [ -f "$WINEPREFIX/.quenby-ready" ] && return 0
+  [ -f "$WINEPREFIX/.quenby-ready-2" ] && return 0
   (
     flock 9
-    [ -f "$WINEPREFIX/.quenby-ready" ] && exit 0
+    [ -f "$WINEPREFIX/.quenby-ready-2" ] && exit 0
     rm -rf "$WINEPREFIX"
     wineboot -i >"$WINE_ROOT/wineboot.log" 2>&1 || exit 1
-    # Test set-up only: the launcher's font family resolves to a CJK font that Debian ships.
+    # Test set-up only: the launcher's font family resolves to a CJK font that Debian ships, and
+    # a program that crashes ends with a backtrace on stderr instead of waiting in a crash dialog
+    # on the virtual display until the run's time is up.
     # Written as a UTF-16 .reg file so that the CJK name survives whatever locale runs this.
     printf '\xff\xfe' >"$WINE_ROOT/fonts.reg"
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"微软雅黑"="WenQuanYi Micro Hei"\r\n' |
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"微软雅黑"="WenQuanYi Micro Hei"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n' |
       iconv -f UTF-8 -t UTF-16LE >>"$WINE_ROOT/fonts.reg"
     wine regedit /S "$(winepath -w "$WINE_ROOT/fonts.reg" 2>/dev/null)" >>"$WINE_ROOT/wineboot.log" 2>&1 || exit 1
     wineserver -w
-    touch "$WINEPREFIX/.quenby-ready"
+    touch "$WINEPREFIX/.quenby-ready-2"
   ) 9>"$WINE_ROOT/.prefix.lock"
 }
 

@@ -75,12 +75,42 @@ int HttpServer::Requests(const std::string& path) {
     return m_requests[path];
 }
 
+namespace {
+// A peer that takes or sends nothing for this long is given up. Clients here are gone when they
+// stop reading, but Wine now and then never tells a blocking send that the peer reset the
+// connection: the sockets are non-blocking and every wait has an end.
+constexpr long kPeerSilenceSeconds = 60;
+
+bool WaitUntilReady(SOCKET client, bool toWrite) {
+    fd_set ready, failed;
+    FD_ZERO(&ready);
+    FD_ZERO(&failed);
+    FD_SET(client, &ready);
+    FD_SET(client, &failed);
+    timeval limit = {kPeerSilenceSeconds, 0};
+    return select(0, toWrite ? nullptr : &ready, toWrite ? &ready : nullptr, &failed, &limit) > 0 &&
+           !FD_ISSET(client, &failed);
+}
+
+// recv, waiting for bytes up to the limit: what recv returns, or -1.
+int ReceiveSome(SOCKET client, char* buffer, int size) {
+    for (;;) {
+        const int n = recv(client, buffer, size, 0);
+        if (n >= 0 || WSAGetLastError() != WSAEWOULDBLOCK) return n;
+        if (!WaitUntilReady(client, false)) return -1;
+    }
+}
+}  // namespace
+
 bool HttpServer::Send(SOCKET client, const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
-        int n = send(client, bytes.data() + done, int(std::min<size_t>(bytes.size() - done, 1 << 20)), 0);
-        if (n <= 0) return false;
-        done += size_t(n);
+        const int n = send(client, bytes.data() + done, int(std::min<size_t>(bytes.size() - done, 1 << 20)), 0);
+        if (n > 0) {
+            done += size_t(n);
+        } else if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK || !WaitUntilReady(client, true)) {
+            return false;
+        }
     }
     return true;
 }
@@ -102,10 +132,12 @@ void HttpServer::AcceptLoop() {
 }
 
 void HttpServer::Serve(SOCKET client) {
+    u_long nonBlocking = 1;
+    ioctlsocket(client, FIONBIO, &nonBlocking);
     std::string request;
     char chunk[4096];
     while (request.find("\r\n\r\n") == std::string::npos) {
-        int n = recv(client, chunk, sizeof chunk, 0);
+        int n = ReceiveSome(client, chunk, sizeof chunk);
         if (n <= 0) break;
         request.append(chunk, size_t(n));
     }
@@ -127,7 +159,7 @@ void HttpServer::Serve(SOCKET client) {
         Send(client, Head(404, "Content-Length: 9\r\n") + "not found");
     shutdown(client, SD_SEND);
     // Let the client read everything before the socket goes.
-    while (recv(client, chunk, sizeof chunk, 0) > 0) {
+    while (ReceiveSome(client, chunk, sizeof chunk) > 0) {
     }
     closesocket(client);
 }
