@@ -28,6 +28,19 @@ bool ReadIndexFields(const Json::Value& root, ManifestFields& fields) {
     return true;
 }
 
+// "WinPackageMirrors": absent, or an array of non-empty strings (at most PACKAGE_MIRRORS_MAX).
+bool ReadMirrorFields(const Json::Value& root, ManifestFields& fields) {
+    fields.packageMirrors.clear();
+    if (!root.isMember("WinPackageMirrors")) return true;
+    const Json::Value& mirrors = root["WinPackageMirrors"];
+    if (!mirrors.isArray() || mirrors.size() > PACKAGE_MIRRORS_MAX) return false;
+    for (const Json::Value& mirror : mirrors) {
+        if (!mirror.isString() || mirror.asString().empty()) return false;
+        fields.packageMirrors.push_back(mirror.asString());
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ParseJsonText(const std::string& bytes, Json::Value& value) {
@@ -98,7 +111,7 @@ bool ReadManifestFields(Json::Value& root, ManifestFields& fields) {
             if (!hash.isString() || !ParseSha256Hex(hash.asString(), fields.packageSha256))
                 return false;
         }
-        return ReadIndexFields(root, fields);
+        return ReadIndexFields(root, fields) && ReadMirrorFields(root, fields);
     } catch (...) {
         return false;
     }

@@ -2,19 +2,23 @@
 // tool so that a manifest one accepts is one the other accepts. No Windows calls in here.
 //   {"ServerVersionCode": <int>, "WinPackageURL": "<url>",
 //    "WinPackageSize": <bytes>, "WinPackageSHA256": "<64 hex digits>",
-//    "WinPackageIndexURL": "<url>", "WinPackageIndexSize": <bytes>, "WinPackageIndexSHA256": "<hex>", ...}
+//    "WinPackageIndexURL": "<url>", "WinPackageIndexSize": <bytes>, "WinPackageIndexSHA256": "<hex>",
+//    "WinPackageMirrors": ["<url of the same package>", ...], ...}
 #pragma once
 
 #include <json/value.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/Sha256Digest.h"
 #include "rules/PackageIndex.h"
 
 // A manifest body longer than this is refused before it is parsed.
 inline constexpr uint64_t MANIFEST_MAX_BYTES = 1024 * 1024;
+// More mirrors than this make the manifest malformed: each one tried can cost a stall.
+inline constexpr unsigned PACKAGE_MIRRORS_MAX = 16;
 
 struct ManifestFields {
     int32_t version = 0;     // "ServerVersionCode"
@@ -28,6 +32,8 @@ struct ManifestFields {
     std::string indexUrl;       // "WinPackageIndexURL"
     uint64_t indexSize = 0;     // "WinPackageIndexSize": 1 to PACKAGE_INDEX_MAX_BYTES
     Sha256Digest indexSha256{}; // "WinPackageIndexSHA256"
+    // Further URLs of the same package, tried in order after packageUrl ("WinPackageMirrors").
+    std::vector<std::string> packageMirrors;
 };
 
 // Parses bytes as one JSON value with the classic reader (comments allowed, text after the value
@@ -38,7 +44,8 @@ bool ParseJsonText(const std::string& bytes, Json::Value& value);
 // False for a malformed manifest: a root that is neither object nor null, a version that does
 // not convert to a 32-bit integer, a package URL that is an array or object, or a size or hash
 // that is present but not a non-negative integer / 64 hex digits, an index named by some of its
-// three members only or by values out of their range. Never throws.
+// three members only or by values out of their range, mirrors that are not an array of at most
+// PACKAGE_MIRRORS_MAX non-empty strings. Never throws.
 bool ReadManifestFields(Json::Value& root, ManifestFields& fields);
 
 // "WinPackageSize": an integer (not a real, not a string) from 0 up to 2^64 - 1.

@@ -63,9 +63,10 @@ protected:
         ASSERT_TRUE(CopyFileW((ProgramDir() + Widen(SIGNED_LAUNCHER)).c_str(), launcher.c_str(), FALSE));
         WriteSettings(download, server.Url(kManifestPath));
     }
-    // Serves release n's manifest, signature, index (or another one) and package.
-    void Serve(int n, const std::string& index = std::string()) {
-        const std::wstring folder = L"r" + std::to_wstring(n) + L"\\";
+    // Serves release n's manifest, signature, index (or another one) and package, from the
+    // release folder rn or the one named.
+    void Serve(int n, const std::string& index = std::string(), const std::wstring& releaseFolder = L"") {
+        const std::wstring folder = (releaseFolder.empty() ? L"r" + std::to_wstring(n) : releaseFolder) + L"\\";
         const std::string stem = "/version/Vantrel-" + std::to_string(n);
         server.RouteBody(kManifestPath, Released(folder + L"com.larkvane.vantrel.pcquenby.json"));
         server.RouteBody(kManifestPath + ".sig", Released(folder + L"com.larkvane.vantrel.pcquenby.json.sig"));
@@ -453,4 +454,75 @@ TEST_F(StreamedInstallTest, AVolumeTooSmallIsToldBeforeTheFirstPackageByte) {
     EXPECT_TRUE(package.Ranges().empty());
     EXPECT_FALSE(Exists(root + L"\\game"));
     ForceRemoveTree(root.substr(0, root.rfind(L'\\')));
+}
+
+// A release whose manifest names two mirrors of its package: first one where nothing listens,
+// then one on the test server.
+namespace {
+
+const std::string kMirrorPath = "/mirror/Vantrel-2.7z";
+
+class MirrorTest : public DeltaUpdateTest {
+protected:
+    ScriptedPackage mirror;
+    bool mirrorRouted = false;
+
+    void ServeMirrored() {
+        Serve(2, std::string(), L"r2-mirrored");
+        mirror.body = package.body;
+        mirror.mode = ScriptedPackage::Mode::Honour;
+        mirror.ResetCounts();
+        if (!mirrorRouted) mirror.Install(server, kMirrorPath);
+        mirrorRouted = true;
+    }
+};
+
+}  // namespace
+
+TEST_F(MirrorTest, AServerThatFailsHandsTheDownloadOnAndTheGameComesOutWhole) {
+    using Mode = ScriptedPackage::Mode;
+    struct Case { const char* label; bool update; Mode mode; };
+    const Case cases[] = {
+        {"an update by ranges; the package's server answers 503", true, Mode::Unavailable},
+        {"an update by ranges; the package's server sends other bytes", true, Mode::SpoilMiddle},
+        {"a first install; the package's server answers 503", false, Mode::Unavailable},
+        {"a first install; the package's server sends other bytes", false, Mode::SpoilMiddle},
+        {"a first install; the package's server stalls half-way", false, Mode::StallAtHalf},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        package.mode = Mode::Honour;
+        RemoveGame();
+        if (c.update) InstallRelease(1);
+        ServeMirrored();
+        package.mode = c.mode;
+        RunToGame();
+        EXPECT_EQ(GameTree(), ReleaseTree(2));
+        EXPECT_FALSE(Exists(root + L"\\temp"));
+        EXPECT_GT(mirror.Sent(), 0u);
+        const std::vector<std::string> ranges = mirror.Ranges();
+        ASSERT_FALSE(ranges.empty());
+        if (c.update) {
+            EXPECT_EQ(std::count(ranges.begin(), ranges.end(), std::string()), 0);  // ranges only
+            EXPECT_LT(mirror.Sent(), package.body.size() / 2);
+        } else if (c.mode != Mode::Unavailable) {
+            // The mirror goes on from the last byte the first server sent that matched the index.
+            uint64_t first = 0;
+            ASSERT_EQ(ranges.back().compare(0, 6, "bytes="), 0) << ranges.back();
+            first = std::stoull(ranges.back().substr(6));
+            EXPECT_GT(first, 0u);
+            EXPECT_EQ(mirror.SentPerRequest().back(), package.body.size() - first);
+        }
+    }
+}
+
+TEST_F(MirrorTest, WhenEveryServerFailsTheMessageNamesTheLastOneTried) {
+    InstallRelease(1);
+    DeleteFileW((root + L"\\game\\version.index").c_str());  // the whole package, streamed
+    ServeMirrored();
+    package.mode = ScriptedPackage::Mode::Unavailable;
+    mirror.mode = ScriptedPackage::Mode::Unavailable;
+    ExpectMessage(launcher, L"", L"错误", L"无法下载安装包更新文件，请检查您的网络！\n" + Widen(server.Url(kMirrorPath)));
+    EXPECT_EQ(GameTree(), ReleaseTree(1));
+    EXPECT_GT(mirror.Ranges().size(), 0u);
 }

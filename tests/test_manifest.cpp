@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/TestFiles.h"
+#include "transfer/PackageSources.h"
 #include "update/Manifest.h"
 
 using namespace testing_support;
@@ -152,6 +153,54 @@ TEST(ReadManifestFields, PackageSizeAndHash) {
             EXPECT_EQ(Sha256Hex(fields.packageSha256), "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff");
         }
     }
+}
+
+TEST(ReadManifestFields, PackageMirrors) {
+    std::string seventeen = "[";
+    for (int i = 0; i < 17; ++i) seventeen += std::string(i ? "," : "") + "\"http://m" + std::to_string(i) + "/p.7z\"";
+    seventeen += "]";
+    struct Case { std::string json; bool ok; std::vector<std::string> mirrors; };
+    const Case cases[] = {
+        {R"({"WinPackageURL": "http://a/p.7z"})", true, {}},
+        {R"({"WinPackageMirrors": []})", true, {}},
+        {R"({"WinPackageMirrors": ["https://b/p.7z", "http://c/x/p.7z"]})", true, {"https://b/p.7z", "http://c/x/p.7z"}},
+        {R"({"WinPackageMirrors": "https://b/p.7z"})", false, {}},
+        {R"({"WinPackageMirrors": ["https://b/p.7z", 7]})", false, {}},
+        {R"({"WinPackageMirrors": [""]})", false, {}},
+        {R"({"WinPackageMirrors": [["https://b/p.7z"]]})", false, {}},
+        {R"({"WinPackageMirrors": null})", false, {}},
+        {R"({"WinPackageMirrors": )" + seventeen + "}", false, {}},
+    };
+    for (const Case& c : cases) {
+        Json::Value root;
+        ASSERT_TRUE(ParseJsonText(c.json, root)) << c.json;
+        ManifestFields fields;
+        ASSERT_EQ(ReadManifestFields(root, fields), c.ok) << c.json;
+        if (c.ok) {
+            EXPECT_EQ(fields.packageMirrors, c.mirrors) << c.json;
+        }
+    }
+}
+
+TEST(PackageSources, TheManifestsUrlFirstThenEachMirrorOnce) {
+    PackageSources urls("http://a/p.7z", {"http://b/p.7z", "", "http://c/p.7z"});
+    EXPECT_EQ(urls.Current(), "http://a/p.7z");
+    EXPECT_FALSE(urls.IsLast());
+    EXPECT_TRUE(urls.MoveOn());
+    EXPECT_EQ(urls.Current(), "http://b/p.7z");
+    EXPECT_TRUE(urls.MoveOn());
+    EXPECT_EQ(urls.Current(), "http://c/p.7z");  // the empty one skipped
+    EXPECT_TRUE(urls.IsLast());
+    EXPECT_FALSE(urls.MoveOn());
+    EXPECT_EQ(urls.Current(), "http://c/p.7z");
+    urls.Restart();
+    EXPECT_EQ(urls.Current(), "http://a/p.7z");
+    EXPECT_TRUE(urls.StartAt("http://b/p.7z"));
+    EXPECT_EQ(urls.Current(), "http://b/p.7z");
+    EXPECT_FALSE(urls.StartAt("http://elsewhere/p.7z"));  // not one of them: stays
+    EXPECT_EQ(urls.Current(), "http://b/p.7z");
+    PackageSources alone("http://a/p.7z", {});
+    EXPECT_TRUE(alone.IsLast());
 }
 
 TEST(ParseJsonText, NestingPastTheReadersLimitIsRefusedNotThrown) {

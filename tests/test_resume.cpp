@@ -19,8 +19,10 @@ TEST(ResumeRecord, RoundTripAndRefusals) {
     r.size = 5ull << 32;  // past 4 GiB
     r.sha256 = std::string(64, 'a');
     r.validator = "\"v1-etag\"";
+    r.source = "https://mirror.example.net/Vantrel-2.7z";
     ResumeRecord back;
     ASSERT_TRUE(ParseResumeRecord(FormatResumeRecord(r), back));
+    EXPECT_EQ(back.source, r.source);
     EXPECT_EQ(back.url, r.url);
     EXPECT_TRUE(back.hasSize);
     EXPECT_EQ(back.size, r.size);
@@ -84,6 +86,14 @@ TEST(JudgeResumeResponse, Table) {
         EXPECT_EQ(JudgeResumeResponse(c.offset, saved, r), c.answer)
             << c.offset << " " << c.status << " " << c.rangeStart << " " << c.validator;
     }
+    // Going on at another server of the package: no validator to ask with, any is taken.
+    ResponseStart elsewhere;
+    elsewhere.status = 206;
+    elsewhere.rangeStart = 500;
+    elsewhere.validator = "\"mirror\"";
+    EXPECT_EQ(JudgeResumeResponse(500, "", elsewhere), ResumeAnswer::Append);
+    elsewhere.rangeStart = 0;
+    EXPECT_EQ(JudgeResumeResponse(500, "", elsewhere), ResumeAnswer::Refuse);
     EXPECT_EQ(ContentRangeStart("bytes 500-999/1000"), 500);
     EXPECT_EQ(ContentRangeStart("bytes 0-0/1"), 0);
     EXPECT_EQ(ContentRangeStart("bytes */1000"), -1);
@@ -256,4 +266,51 @@ TEST(ResumableSink, AsksWithAStrongETagOrTheDateAndNeverAppendsAnotherFile) {
         ASSERT_GE(ifRanges.size(), 2u);
         EXPECT_EQ(ifRanges[1], c.ifRange);
     }
+}
+
+TEST(ResumableSink, GoesOnAtAnotherServerOfThePackageAndNextTimeAsksThatOne) {
+    RangeServer first, second;
+    first.body = second.body = Body();
+    second.etag = "\"mirror-etag\"";
+    TempDir dir;
+    const std::wstring path = dir / L"p.7z";
+    ResumeRecord wanted = first.Wanted();
+    wanted.sha256 = std::string(64, 'a');  // a package the manifest names by its hash
+    const std::string mirrorUrl = second.server.Url("/p.7z");
+
+    first.mode = ScriptedPackage::Mode::CutAtHalf;
+    second.mode = ScriptedPackage::Mode::CutRanges;  // cut too, at half of what it was asked for
+    const size_t half = first.body.size() / 2, later = half + (first.body.size() - half) / 2;
+    {
+        ResumableSink sink(path, wanted, true);
+        ASSERT_TRUE(sink.Prepare());
+        sink.FetchFrom(wanted.url);
+        EXPECT_NE(DownloadFile(nullptr, wanted.url.c_str(), sink), 0);
+        sink.Close();
+        ASSERT_TRUE(sink.ContinueElsewhere(UINT64_MAX));
+        EXPECT_EQ(sink.ResumeOffset(), half);
+        sink.FetchFrom(mirrorUrl);
+        EXPECT_NE(DownloadFile(nullptr, mirrorUrl.c_str(), sink), 0);
+        sink.Close();
+    }
+    EXPECT_EQ(second.Ranges().front(), "bytes=" + std::to_string(half) + "-");
+    EXPECT_EQ(second.IfRanges().front(), "");  // the first server's validator means nothing here
+    EXPECT_EQ(ReadFileBytes(path), first.body.substr(0, later));
+
+    // The next run goes on at the mirror, asking with its validator.
+    second.mode = ScriptedPackage::Mode::Honour;
+    ResumableSink sink(path, wanted, true);
+    ASSERT_TRUE(sink.Prepare());
+    EXPECT_EQ(sink.SavedSource(), mirrorUrl);
+    EXPECT_EQ(sink.ResumeOffset(), later);
+    sink.FetchFrom(mirrorUrl);
+    EXPECT_EQ(DownloadFile(nullptr, mirrorUrl.c_str(), sink), 0);
+    sink.Close();
+    EXPECT_EQ(second.IfRanges().back(), second.etag);
+    EXPECT_EQ(ReadFileBytes(path), first.body);
+
+    // Without the package's hash to judge the whole, bytes of two servers are never joined.
+    ResumableSink unhashed(path, first.Wanted(), false);
+    ASSERT_TRUE(unhashed.ContinueElsewhere(UINT64_MAX));
+    EXPECT_EQ(unhashed.ResumeOffset(), 0u);
 }

@@ -10,7 +10,10 @@
 #include "platform/FileSystem.h"
 #include "tests/support/DurabilityProbe.h"
 #include "tests/support/HttpServer.h"
+#include "platform/Sha256.h"
+#include "rules/ManifestFields.h"
 #include "tests/support/ReleaseFiles.h"
+#include "tests/support/ScriptedPackage.h"
 #include "tests/support/Shell.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TreeCompare.h"
@@ -184,6 +187,54 @@ TEST_F(UpdateWorkerTest, ManifestFailuresLeaveTheGameUntouched) {
         EXPECT_TRUE(ListTree(game) == before);
         EXPECT_FALSE(Exists(root + L"\\temp"));
     }
+}
+
+// A package without an index comes whole; a server that fails hands over to the next.
+TEST_F(UpdateWorkerTest, AMirrorTakesTheWholePackageOverFromAServerThatFails) {
+    using Mode = ScriptedPackage::Mode;
+    ScriptedPackage first, mirror;
+    first.body = mirror.body = ReadFileBytes(Fixture(L"game-v2.7z"));
+    first.Install(server, "/first/package.7z");
+    mirror.Install(server, "/mirror/package.7z");
+    Sha256 hash;
+    hash.Add(first.body.data(), first.body.size());
+    Sha256Digest digest{};
+    ASSERT_TRUE(hash.Finish(digest));
+    const std::string manifest =
+        ManifestJson(2, server.Url("/first/package.7z"),
+                     ", \"WinPackageSize\": " + std::to_string(first.body.size()) + ", \"WinPackageSHA256\": \"" +
+                         Sha256Hex(digest) + "\", \"WinPackageMirrors\": [\"" + server.Url("/mirror/package.7z") + "\"]");
+    server.RouteBody("/version.json", manifest);
+    auto expected = GameTree(L"game2");
+    expected[L"version.json"] = manifest;
+
+    struct Case { const char* label; Mode mode; const char* mirrorAsked; };
+    const std::string half = "bytes=" + std::to_string(first.body.size() / 2) + "-";
+    const Case cases[] = {
+        {"503", Mode::Unavailable, ""},
+        {"a stall half-way: the mirror sends the rest", Mode::StallAtHalf, half.c_str()},
+        {"other bytes: the whole package from the mirror", Mode::SpoilMiddle, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ForceRemoveTree(root);
+        first.mode = c.mode;
+        first.ResetCounts();
+        mirror.ResetCounts();
+        auto r = Run(L"--stall-seconds=2");
+        EXPECT_EQ(r[L"result"], L"0");
+        EXPECT_TRUE(ListTree(game) == expected);
+        EXPECT_FALSE(Exists(root + L"\\temp"));
+        EXPECT_EQ(first.Ranges().size(), 1u);
+        EXPECT_EQ(mirror.Ranges(), std::vector<std::string>{c.mirrorAsked});
+    }
+
+    // Every server failing: the message names the last one tried.
+    ForceRemoveTree(root);
+    first.mode = mirror.mode = Mode::Unavailable;
+    auto r = Run();
+    EXPECT_EQ(r[L"result"], L"-10001");
+    EXPECT_EQ(r[L"errorDetail"], Widen(server.Url("/mirror/package.7z")));
 }
 
 TEST_F(UpdateWorkerTest, PackageNotFoundLeavesTheGameUntouched) {

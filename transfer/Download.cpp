@@ -319,6 +319,9 @@ void SetResume(CURL* curl, const DownloadSink& sink, std::string& range, CurlHea
     if (resumeOffset == 0) return;
     range = std::to_string(resumeOffset) + "-";
     curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
+    // Without a validator (the rest from another server of the package), a plain range: the
+    // sink judges the answer.
+    if (sink.ResumeValidator().empty()) return;
     headers.Add("If-Range: " + sink.ResumeValidator());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.Get());
 }

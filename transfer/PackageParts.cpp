@@ -223,8 +223,20 @@ void PackageParts::EndArrivals() {
     m_changed.notify_all();
 }
 
-PartsResult PackageParts::Fetch(const char* url, const std::vector<ByteSpan>& wanted, AtomicInt* progress,
+PartsResult PackageParts::Fetch(PackageSources& sources, const std::vector<ByteSpan>& wanted, AtomicInt* progress,
                                 const StopFlag* stop) {
+    for (;;) {
+        const PartsResult result = FetchFrom(sources.Current().c_str(), wanted, progress, stop);
+        // A server that fails, answers ranges wrongly or sends other bytes hands over to the
+        // next, which fetches only what is still missing.
+        if (result == PartsResult::Done || result == PartsResult::WriteFailed || result == PartsResult::Stopped ||
+            !sources.MoveOn())
+            return result;
+    }
+}
+
+PartsResult PackageParts::FetchFrom(const char* url, const std::vector<ByteSpan>& wanted, AtomicInt* progress,
+                                    const StopFlag* stop) {
     const std::vector<ByteSpan> missing = Missing(wanted);
     const uint64_t total = TotalLength(wanted);
     uint64_t done = total - TotalLength(missing);

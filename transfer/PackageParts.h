@@ -15,6 +15,7 @@
 #include "rules/PackageIndex.h"
 #include "transfer/ArrivalGate.h"
 #include "transfer/Download.h"
+#include "transfer/PackageSources.h"
 
 enum class PartsResult {
     Done,
@@ -46,9 +47,10 @@ public:
     // The wanted spans not yet here, in their order.
     std::vector<ByteSpan> Missing(const std::vector<ByteSpan>& wanted) const;
 
-    // Fetches the wanted spans not yet here, in merged single-range requests, from url.
+    // Fetches the wanted spans not yet here, in merged single-range requests, from the current
+    // source; one that fails moves the rest to the next. The result is the last source's.
     // progress follows the bytes of the wanted spans, those here counted as done.
-    PartsResult Fetch(const char* url, const std::vector<ByteSpan>& wanted, AtomicInt* progress,
+    PartsResult Fetch(PackageSources& sources, const std::vector<ByteSpan>& wanted, AtomicInt* progress,
                       const StopFlag* stop);
 
     // Bytes from offset to end, all inside spans here (waits while Fetch may still bring them).
@@ -65,6 +67,8 @@ public:
     const std::wstring& RecordPath() const { return m_recordPath; }
 
 private:
+    PartsResult FetchFrom(const char* url, const std::vector<ByteSpan>& wanted, AtomicInt* progress,
+                          const StopFlag* stop);
     bool SaveRecord() const;
     bool Covered(uint64_t offset, uint64_t end) const;
     void Arrived(const ByteSpan& span);

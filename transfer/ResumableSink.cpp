@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "platform/FileSystem.h"
@@ -16,7 +17,8 @@ uint64_t FileSizeOf(const std::wstring& path) {
 
 std::string FormatResumeRecord(const ResumeRecord& r) {
     return "url=" + r.url + "\n" + "size=" + (r.hasSize ? std::to_string(r.size) : std::string()) + "\n" +
-           "sha256=" + r.sha256 + "\n" + "validator=" + r.validator + "\n";
+           "sha256=" + r.sha256 + "\n" + "validator=" + r.validator + "\n" +
+           (r.source.empty() ? std::string() : "source=" + r.source + "\n");
 }
 
 bool ParseResumeRecord(const std::string& text, ResumeRecord& r) {
@@ -40,6 +42,8 @@ bool ParseResumeRecord(const std::string& text, ResumeRecord& r) {
             r.sha256 = value;
         } else if (key == "validator") {
             r.validator = value;
+        } else if (key == "source") {
+            r.source = value;
         }
     }
     return sawUrl;
@@ -54,7 +58,9 @@ bool CanContinue(const ResumeRecord& saved, const ResumeRecord& wanted, uint64_t
 ResumeAnswer JudgeResumeResponse(uint64_t offset, const std::string& savedValidator, const ResponseStart& response) {
     if (offset == 0 || response.status == 200) return ResumeAnswer::StartOver;
     // A server that ignored If-Range may send a range of another file: its validator tells.
-    if (!response.validator.empty() && response.validator != savedValidator) return ResumeAnswer::Refuse;
+    // Without one to ask with (another server of the same package), the hash of the whole does.
+    if (!savedValidator.empty() && !response.validator.empty() && response.validator != savedValidator)
+        return ResumeAnswer::Refuse;
     if (response.status == 206 && response.rangeStart >= 0 && uint64_t(response.rangeStart) == offset)
         return ResumeAnswer::Append;
     return ResumeAnswer::Refuse;
@@ -86,6 +92,17 @@ bool ResumableSink::StartAfresh() {
     m_offset = 0;
     m_restartNeeded = false;
     return Open(m_path);
+}
+
+bool ResumableSink::ContinueElsewhere(uint64_t keep) {
+    Close();
+    const uint64_t partial = std::min(keep, FileSizeOf(m_path));
+    if (m_wanted.sha256.empty() || partial == 0 || !OpenToContinue(m_path, partial)) return StartAfresh();
+    m_saved = m_wanted;
+    m_saved.validator.clear();
+    m_offset = partial;
+    m_restartNeeded = false;
+    return true;
 }
 
 void ResumableSink::Discard() {
@@ -122,6 +139,7 @@ void ResumableSink::EndTransfer(long status) {
 void ResumableSink::SaveRecord(const std::string& validator) {
     ResumeRecord record = m_wanted;
     record.validator = validator;
+    record.source = m_source;
     // Written before the body, so a launcher closed mid-download leaves it beside the file.
     WriteWholeFile(m_recordPath, FormatResumeRecord(record));
 }

@@ -11,11 +11,12 @@
 #include "transfer/FileSink.h"
 
 struct ResumeRecord {
-    std::string url;
+    std::string url;  // the package's own URL: which package this is
     bool hasSize = false;
     uint64_t size = 0;
     std::string sha256;  // lower-case hex, or empty
     std::string validator;
+    std::string source;  // the URL (the package's or a mirror's) the validator is from; "" for url
 };
 std::string FormatResumeRecord(const ResumeRecord& record);
 bool ParseResumeRecord(const std::string& text, ResumeRecord& record);
@@ -25,7 +26,8 @@ bool ParseResumeRecord(const std::string& text, ResumeRecord& record);
 bool CanContinue(const ResumeRecord& saved, const ResumeRecord& wanted, uint64_t partialSize);
 
 enum class ResumeAnswer {
-    Append,     // 206 from exactly the offset asked for, of the same file (validator)
+    Append,     // 206 from exactly the offset asked for, of the same file (validator, when one is
+                // asked with)
     StartOver,  // 200: the whole file again, from its first byte
     Refuse,     // anything else: this answer is not used; a fresh request follows
 };
@@ -40,6 +42,15 @@ public:
     bool Prepare();
     // Throws the partial file and its record away, and prepares a plain download.
     bool StartAfresh();
+    // Goes on with the first keep bytes of the file (at most what it holds) from another server
+    // of the same package, whose validator cannot be compared with the first one's: any answer
+    // from the offset is taken, as the package's SHA-256 judges the whole. Without that hash,
+    // or with nothing to keep, starts afresh.
+    bool ContinueElsewhere(uint64_t keep);
+    // The server the next transfer asks, kept in the record with its validator; and, after
+    // Prepare, the one the partial file came from ("" for a new file or the package's own URL).
+    void FetchFrom(const std::string& url) { m_source = url == m_wanted.url ? std::string() : url; }
+    const std::string& SavedSource() const { return m_saved.source; }
     // Deletes the partial file and its record (a finished or refused package).
     void Discard();
 
@@ -61,6 +72,7 @@ private:
 
     std::wstring m_path, m_recordPath;
     ResumeRecord m_wanted, m_saved;
+    std::string m_source;
     uint64_t m_offset = 0;
     bool m_restartNeeded = false;
     bool m_restartInPlace = true;

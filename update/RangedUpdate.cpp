@@ -277,9 +277,9 @@ RangedOutcome RangedUpdate::Run() {
     BackgroundJob local, decoder;
     local.Start([&] { placed = PlaceLinkedFiles() && CopyPieces(); });
     decoder.Start([&] { blocks = DecodeFolders(); });
-    const char* url = m_source.packageUrl.c_str();
-    PartsResult fetched = m_parts.Fetch(url, HeadersToFetch(m_next, m_plan), nullptr, &m_task.stop);
-    if (fetched == PartsResult::Done) fetched = m_parts.Fetch(url, m_plannedBlocks, m_source.fetchProgress, &m_task.stop);
+    PackageSources& urls = *m_source.urls;
+    PartsResult fetched = m_parts.Fetch(urls, HeadersToFetch(m_next, m_plan), nullptr, &m_task.stop);
+    if (fetched == PartsResult::Done) fetched = m_parts.Fetch(urls, m_plannedBlocks, m_source.fetchProgress, &m_task.stop);
     m_parts.EndArrivals();  // a block whose bytes did not all come is let go
     if (fetched == PartsResult::Done) {
         if (m_source.fetchProgress) m_source.fetchProgress->store(PROGRESS_FULL);
@@ -294,7 +294,7 @@ RangedOutcome RangedUpdate::Run() {
     if (blocks != 0) return Failure(LAUNCH_ERR_EXTRACT, blocks);
 
     // The pieces the player changed since the install, found while copying, come now.
-    fetched = m_parts.Fetch(url, BlocksToFetch(m_next, m_plan), nullptr, &m_task.stop);
+    fetched = m_parts.Fetch(urls, BlocksToFetch(m_next, m_plan), nullptr, &m_task.stop);
     if (fetched != PartsResult::Done) return FetchFailure(fetched);
     int code = DecodeChunks();
     if (code == 0 && !TreeMatchesIndex(m_stagedDir, m_next)) code = EXTRACT_TREE_MISMATCH;

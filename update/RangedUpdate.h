@@ -15,6 +15,7 @@
 #include "rules/PackageIndex.h"
 #include "transfer/Extract7z.h"
 #include "transfer/PackageParts.h"
+#include "transfer/PackageSources.h"
 #include "update/UpdatePlan.h"
 #include "update/UpdateTask.h"
 
@@ -33,7 +34,7 @@ struct RangedOutcome {
 };
 
 struct RangedSource {
-    std::string packageUrl;
+    PackageSources* urls = nullptr;  // where the package is, mirrors after the first
     uint64_t packageSize = 0;
     std::string identity;    // size and SHA-256 of the package, for the parts record
     std::wstring partsPath;  // the sparse copy of the fetched spans

@@ -88,11 +88,11 @@ private:
 };
 
 // The start and end headers, by range, into the parts file; then the database read from there.
-StreamedOutcome FetchHeaders(const ManifestFields& server, const PackageIndex& index, const StreamedTarget& target,
+StreamedOutcome FetchHeaders(const PackageIndex& index, PackageSources& urls, const StreamedTarget& target,
                              UpdateTask& task) {
     PackageParts parts(target.partsPath, index.packageSize, target.identity);
     if (!parts.Open()) return Failure(LAUNCH_ERR_EXTRACT, EXTRACT_OUTPUT_FAILED);
-    switch (parts.Fetch(server.packageUrl.c_str(), {index.startHeader, index.endHeader}, nullptr, &task.stop)) {
+    switch (parts.Fetch(urls, {index.startHeader, index.endHeader}, nullptr, &task.stop)) {
     case PartsResult::Done:
         break;
     case PartsResult::RangeRefused:
@@ -112,11 +112,26 @@ StreamedOutcome FetchHeaders(const ManifestFields& server, const PackageIndex& i
     return Outcome(StreamedResult::Done);
 }
 
-// One download of the package with the decoder behind it. restart: the server would not
-// continue the partial file, and the caller may try once more from its first byte.
-StreamedOutcome DownloadAndDecode(const ManifestFields& server, const PackageIndex& index, const std::vector<ByteSpan>& spans,
-                                  const StreamedTarget& target, UpdateTask& task, bool afresh, bool& restart) {
-    restart = false;
+// How a download begins with what the temp folder holds.
+enum class Begin {
+    Continue,   // a partial file of this package, as its record allows, from its server
+    Afresh,     // from the first byte
+    Elsewhere,  // the first bytes kept (those checked), the rest from the current server
+};
+
+struct Attempt {
+    StreamedOutcome outcome;
+    bool restart = false;  // the server would not continue the partial file: from its first byte
+    bool moveOn = false;   // the server failed, or its bytes were not the package's
+    uint64_t keep = 0;     // with moveOn: how many first bytes the next server may go on from
+};
+
+// One download of the package from the current server, with the decoder behind it.
+Attempt DownloadAndDecode(const ManifestFields& server, const PackageIndex& index, const std::vector<ByteSpan>& spans,
+                          PackageSources& urls, const StreamedTarget& target, UpdateTask& task, Begin begin,
+                          uint64_t keep) {
+    Attempt attempt;
+    attempt.outcome = Failure(LAUNCH_ERR_PACKAGE_DOWNLOAD);
     ResumeRecord wanted;
     wanted.url = server.packageUrl;
     wanted.hasSize = server.hasPackageSize;
@@ -126,34 +141,43 @@ StreamedOutcome DownloadAndDecode(const ManifestFields& server, const PackageInd
     ResumableSink sink(target.packageFile, wanted, server.hasPackageSha256);
     sink.NeverRestartInPlace();
     sink.CheckAlso(&check);
-    if (!(afresh ? sink.StartAfresh() : sink.Prepare())) return Failure(LAUNCH_ERR_PACKAGE_DOWNLOAD);
+    const bool opened = begin == Begin::Afresh      ? sink.StartAfresh()
+                        : begin == Begin::Elsewhere ? sink.ContinueElsewhere(keep)
+                                                    : sink.Prepare();
+    if (!opened) return attempt;
+    if (begin == Begin::Continue) urls.StartAt(sink.SavedSource());
+    sink.FetchFrom(urls.Current());
 
     Decoders decoder(target, check, UnpackedBytes(index), &task.stop);
     DownloadProgress progress{&task.packageProgress, 0, &task.stop};
     DownloadStatusReporter status(task.status, server.hasPackageSize, server.packageSize);
     if (target.showBytes) progress.bytes = [&status](uint64_t received, uint64_t total) { status.Seen(received, total); };
     const ULONGLONG started = GetTickCount64();
-    bool ok = DownloadFile(&progress, server.packageUrl.c_str(), sink) == 0;
+    bool ok = DownloadFile(&progress, urls.Current().c_str(), sink) == 0;
     ok = sink.Close() && ok;
     check.Close();
     g_downloadMs = GetTickCount64() - started;
     g_decoderWaitedMs = check.WaitedMs();
     g_decoders = decoder.Threads();
-    bool discard = check.Mismatched() || sink.Exceeded();
+    bool foreign = check.Mismatched() || sink.Exceeded();  // bytes that are not the package's
     if (ok) {
         task.packageProgress = PROGRESS_FULL;
         Sha256Digest digest{};
         const bool hashed = server.hasPackageSha256 && sink.Digest(digest);
         ok = PackageMatches(server.hasPackageSize, server.packageSize, sink.Size(), server.hasPackageSha256,
                             server.packageSha256, hashed, digest);
-        discard = discard || !ok;  // never installed, never continued
+        foreign = foreign || !ok;
     }
     if (!ok) {
+        check.WaitFor(sink.Size());  // what is queued is judged before the decoders are let go
         decoder.Stop();  // before the file it reads may go
-        discard = discard || check.Mismatched();
-        if (discard) sink.Discard();
-        restart = sink.RestartNeeded() && !discard;
-        return Failure(LAUNCH_ERR_PACKAGE_DOWNLOAD);
+        foreign = foreign || check.Mismatched();
+        attempt.moveOn = !StopRequested(&task.stop);
+        // What the check let through is the package's, whoever sent what came after it.
+        attempt.keep = check.Mismatched() ? check.CheckedEnd() : foreign ? 0 : UINT64_MAX;
+        if (foreign && (attempt.keep == 0 || urls.IsLast())) sink.Discard();  // never installed, never continued
+        attempt.restart = sink.RestartNeeded() && !foreign;
+        return attempt;
     }
     DeleteFileW(sink.RecordPath().c_str());
 
@@ -162,10 +186,10 @@ StreamedOutcome DownloadAndDecode(const ManifestFields& server, const PackageInd
     if (check.Mismatched()) {  // the package's hash matched, its index did not
         decoder.Stop();
         sink.Discard();
-        return Failure(LAUNCH_ERR_PACKAGE_DOWNLOAD);
+        return attempt;
     }
-    if (code != 0) return Failure(LAUNCH_ERR_EXTRACT, code);
-    return Outcome(StreamedResult::Done);
+    attempt.outcome = code != 0 ? Failure(LAUNCH_ERR_EXTRACT, code) : Outcome(StreamedResult::Done);
+    return attempt;
 }
 
 }  // namespace
@@ -174,15 +198,29 @@ StreamedFigures LastStreamedFigures() {
     return StreamedFigures{g_downloadMs.load(), g_decoders.load(), g_decoderWaitedMs.load()};
 }
 
-StreamedOutcome InstallWhileDownloading(const ManifestFields& server, const PackageIndex& index,
+StreamedOutcome InstallWhileDownloading(const ManifestFields& server, const PackageIndex& index, PackageSources& urls,
                                         const StreamedTarget& target, UpdateTask& task) {
     const std::vector<ByteSpan> spans = SpansInPackageOrder(index);
     if (spans.empty()) return Outcome(StreamedResult::FallBack);
-    const StreamedOutcome headers = FetchHeaders(server, index, target, task);
+    const StreamedOutcome headers = FetchHeaders(index, urls, target, task);
     if (headers.result != StreamedResult::Done) return headers;
-    bool restart = false;
-    StreamedOutcome outcome = DownloadAndDecode(server, index, spans, target, task, false, restart);
-    if (!restart) return outcome;
-    if (!RemoveStagedGame(target.stagedDir)) return Failure(LAUNCH_ERR_SWAP);
-    return DownloadAndDecode(server, index, spans, target, task, true, restart);
+    // A server that will not continue the partial file is asked once for the whole; one that
+    // fails hands over to the next, which goes on from the bytes kept. Each new start unpacks
+    // from the first block again.
+    Begin begin = Begin::Continue;
+    uint64_t keep = 0;
+    bool restarted = false;
+    for (;;) {
+        const Attempt attempt = DownloadAndDecode(server, index, spans, urls, target, task, begin, keep);
+        if (attempt.restart && !restarted) {
+            restarted = true;
+            begin = Begin::Afresh;
+        } else if (attempt.moveOn && urls.MoveOn()) {
+            begin = Begin::Elsewhere;
+            keep = attempt.keep;
+        } else {
+            return attempt.outcome;
+        }
+        if (!RemoveStagedGame(target.stagedDir)) return Failure(LAUNCH_ERR_SWAP);
+    }
 }

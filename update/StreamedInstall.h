@@ -10,6 +10,7 @@
 
 #include "rules/ManifestFields.h"
 #include "rules/PackageIndex.h"
+#include "transfer/PackageSources.h"
 #include "update/UpdateTask.h"
 
 enum class StreamedResult {
@@ -32,9 +33,11 @@ struct StreamedTarget {
     bool showBytes = true;              // the status line follows the download's sizes and speed
 };
 
-// Streams server's package into target, as index describes it. The status line and the bar
-// follow the download while it runs, and the unpacking after it.
-StreamedOutcome InstallWhileDownloading(const ManifestFields& server, const PackageIndex& index,
+// Streams server's package into target, as index describes it, from urls: a server that fails
+// or sends bytes that do not match the index hands over to the next, which goes on from the
+// bytes checked. The status line and the bar follow the download while it runs, and the
+// unpacking after it.
+StreamedOutcome InstallWhileDownloading(const ManifestFields& server, const PackageIndex& index, PackageSources& urls,
                                         const StreamedTarget& target, UpdateTask& task);
 
 // For benchmarks: the last streamed install's download time, its decoder threads and how long

@@ -33,6 +33,19 @@ namespace {
 
 std::atomic<FreeSpaceQuery> g_freeSpaceQuery{QueryFreeSpaceOfC};
 
+// One server's transfer into the sink. A partial file that server will not continue is fetched
+// again from its first byte, once.
+bool TransferWhole(DownloadProgress& target, const std::string& url, ResumableSink& sink) {
+    sink.FetchFrom(url);
+    bool ok = DownloadFile(&target, url.c_str(), sink) == 0;
+    ok = sink.Close() && ok;
+    if (!ok && sink.RestartNeeded()) {
+        ok = sink.StartAfresh() && DownloadFile(&target, url.c_str(), sink) == 0;
+        ok = sink.Close() && ok;
+    }
+    return ok;
+}
+
 // The bytes available to this user on the volume of a folder.
 bool QueryFreeSpaceOf(const std::wstring& folder, unsigned long long* freeBytes) {
     ULARGE_INTEGER available;
@@ -111,9 +124,9 @@ private:
     bool CheckInstalledFiles(std::vector<bool>& intact);
     bool RepairIfIncomplete(const ManifestFields& server);
     bool InstallRelease(const ManifestFields& server, const std::vector<bool>* knownIntact = nullptr);
-    RangedResult StageByRanges(const ManifestFields& server, const std::vector<bool>& intact);
-    StreamedResult StreamPackage(const ManifestFields& server);
-    bool FetchPackage(const ManifestFields& server);
+    RangedResult StageByRanges(const std::vector<bool>& intact, PackageSources& urls);
+    StreamedResult StreamPackage(const ManifestFields& server, PackageSources& urls);
+    bool FetchPackage(const ManifestFields& server, PackageSources& urls);
     bool StagePackage();
     bool FinishStagedGame();
 
@@ -321,6 +334,7 @@ bool UpdateRun::RepairIfIncomplete(const ManifestFields& server) {
 // By ranges where both releases have an index; otherwise, or when the server does not serve the
 // ranges as asked, the whole package (once).
 bool UpdateRun::InstallRelease(const ManifestFields& server, const std::vector<bool>* knownIntact) {
+    PackageSources urls(server.packageUrl, server.packageMirrors);
     bool rangesServed = true;
     if (m_hasIndex && m_installedReadable) {
         std::vector<bool> intact;
@@ -331,7 +345,7 @@ bool UpdateRun::InstallRelease(const ManifestFields& server, const std::vector<b
             FailAndClean(LAUNCH_ERR_EXTRACT);
             return false;
         }
-        const RangedResult result = StageByRanges(server, intact);
+        const RangedResult result = StageByRanges(intact, urls);
         if (result == RangedResult::Done) return FinishStagedGame();
         if (result == RangedResult::Failed) return false;
         Stage(LAUNCH_ERR_SWAP);
@@ -342,22 +356,24 @@ bool UpdateRun::InstallRelease(const ManifestFields& server, const std::vector<b
         m_task.packageProgress = 0;
         m_task.unpackProgress = 0;
         rangesServed = false;
+        urls.Restart();  // a server that would not serve ranges may still serve the whole package
     }
     if (m_hasIndex && rangesServed) {
-        const StreamedResult streamed = StreamPackage(server);
+        const StreamedResult streamed = StreamPackage(server, urls);
         if (streamed == StreamedResult::Done) return FinishStagedGame();
         if (streamed == StreamedResult::Failed) return false;
+        urls.Restart();
     }
-    return FetchPackage(server) && StagePackage() && FinishStagedGame();
+    return FetchPackage(server, urls) && StagePackage() && FinishStagedGame();
 }
 
-RangedResult UpdateRun::StageByRanges(const ManifestFields& server, const std::vector<bool>& intact) {
+RangedResult UpdateRun::StageByRanges(const std::vector<bool>& intact, PackageSources& urls) {
     Stage(LAUNCH_ERR_PACKAGE_DOWNLOAD);
     if (!m_repairing) m_task.status.Set(L"正在下载更新包...");
     Sha256Digest indexDigest{};
     Sha256Of(m_indexBytes, indexDigest);
     RangedSource source;
-    source.packageUrl = server.packageUrl;
+    source.urls = &urls;
     source.packageSize = m_index.packageSize;
     source.identity = std::to_string(m_index.packageSize) + " " + Sha256Hex(indexDigest);
     source.partsPath = m_paths.packageParts;
@@ -381,7 +397,7 @@ RangedResult UpdateRun::StageByRanges(const ManifestFields& server, const std::v
     const RangedOutcome outcome = ranged.Run();
     if (outcome.result == RangedResult::Failed) {
         m_task.unpackError = outcome.unpackError;
-        if (outcome.code == LAUNCH_ERR_PACKAGE_DOWNLOAD) m_task.errorDetail.Set(FromAnsi(server.packageUrl));
+        if (outcome.code == LAUNCH_ERR_PACKAGE_DOWNLOAD) m_task.errorDetail.Set(FromAnsi(urls.Current()));
         FailAndClean(outcome.code);
     }
     return outcome.result;
@@ -389,7 +405,7 @@ RangedResult UpdateRun::StageByRanges(const ManifestFields& server, const std::v
 
 // The whole package with its index: unpacked while it downloads. Before its first byte, the
 // install root's volume must take what is left of the package and the unpacked game.
-StreamedResult UpdateRun::StreamPackage(const ManifestFields& server) {
+StreamedResult UpdateRun::StreamPackage(const ManifestFields& server, PackageSources& urls) {
     Stage(LAUNCH_ERR_DISK_SPACE);
     unsigned long long available = 0;
     const bool queried = QueryFreeSpaceOf(m_task.installRoot.Get(), &available);
@@ -412,16 +428,16 @@ StreamedResult UpdateRun::StreamPackage(const ManifestFields& server) {
     target.stagedDir = m_paths.stagedGameDir;
     target.unpackStatus = m_repairing ? L"正在修复游戏文件..." : L"正在解压...";
     target.showBytes = !m_repairing;
-    const StreamedOutcome outcome = InstallWhileDownloading(server, m_index, target, m_task);
+    const StreamedOutcome outcome = InstallWhileDownloading(server, m_index, urls, target, m_task);
     if (outcome.result == StreamedResult::Failed) {
         m_task.unpackError = outcome.unpackError;
-        if (outcome.code == LAUNCH_ERR_PACKAGE_DOWNLOAD) m_task.errorDetail.Set(FromAnsi(server.packageUrl));
+        if (outcome.code == LAUNCH_ERR_PACKAGE_DOWNLOAD) m_task.errorDetail.Set(FromAnsi(urls.Current()));
         FailAndClean(outcome.code);
     }
     return outcome.result;
 }
 
-bool UpdateRun::FetchPackage(const ManifestFields& server) {
+bool UpdateRun::FetchPackage(const ManifestFields& server, PackageSources& urls) {
     Stage(LAUNCH_ERR_PACKAGE_DOWNLOAD);
     m_task.status.Set(L"正在下载更新包...");
     ResumeRecord wanted;
@@ -431,30 +447,35 @@ bool UpdateRun::FetchPackage(const ManifestFields& server) {
     if (server.hasPackageSha256) wanted.sha256 = Sha256Hex(server.packageSha256);
     ResumableSink sink(m_paths.packageFile, wanted, server.hasPackageSha256);
 
-    // A partial file of the same package is continued; one the server will not continue is
-    // fetched again from its first byte, once.
+    // A partial file of the same package is continued, from the server it came from. A server
+    // that fails hands over to the next, which goes on from where the file stands; after bytes
+    // that were not the package, from its first byte.
     DownloadProgress target{&m_task.packageProgress, 0, &m_task.stop};
     DownloadStatusReporter status(m_task.status, server.hasPackageSize, server.packageSize);
     if (!m_repairing) target.bytes = [&status](uint64_t received, uint64_t total) { status.Seen(received, total); };
-    bool ok = sink.Prepare() && DownloadFile(&target, server.packageUrl.c_str(), sink) == 0;
-    ok = sink.Close() && ok;
-    if (!ok && sink.RestartNeeded()) {
-        ok = sink.StartAfresh() && DownloadFile(&target, server.packageUrl.c_str(), sink) == 0;
-        ok = sink.Close() && ok;
+    bool ok = sink.Prepare();
+    if (ok) urls.StartAt(sink.SavedSource());
+    while (ok) {
+        ok = TransferWhole(target, urls.Current(), sink);
+        bool foreign = sink.Exceeded();
+        if (ok) {
+            Sha256Digest digest{};
+            const bool hashed = server.hasPackageSha256 && sink.Digest(digest);
+            if (!PackageMatches(server.hasPackageSize, server.packageSize, sink.Size(), server.hasPackageSha256,
+                                server.packageSha256, hashed, digest)) {
+                sink.Discard();  // never installed, never continued
+                ok = false;
+                foreign = true;
+            }
+        }
+        if (ok || StopRequested(&m_task.stop) || !urls.MoveOn()) break;
+        if (foreign) sink.Discard();
+        ok = foreign ? sink.StartAfresh() : sink.ContinueElsewhere(UINT64_MAX);
     }
     m_task.packageProgress = PROGRESS_FULL;
-    if (ok) {
-        Sha256Digest digest{};
-        const bool hashed = server.hasPackageSha256 && sink.Digest(digest);
-        if (!PackageMatches(server.hasPackageSize, server.packageSize, sink.Size(), server.hasPackageSha256,
-                            server.packageSha256, hashed, digest)) {
-            sink.Discard();  // never installed, never continued
-            ok = false;
-        }
-    }
     if (!ok) {
         if (sink.Exceeded()) sink.Discard();  // longer than the package: nothing to continue
-        m_task.errorDetail.Set(FromAnsi(server.packageUrl));
+        m_task.errorDetail.Set(FromAnsi(urls.Current()));
         FailAndClean(LAUNCH_ERR_PACKAGE_DOWNLOAD);
         return false;
     }

@@ -58,6 +58,8 @@ int wmain(int argc, wchar_t** argv) {
         if (arg.rfind(L"--free-bytes=", 0) == 0) {
             g_freeBytes = wcstoull(arg.c_str() + 13, nullptr, 10);
             SetFreeSpaceQueryForTesting(FixedFreeSpace);
+        } else if (arg.rfind(L"--stall-seconds=", 0) == 0) {
+            SetDownloadStallSecondsForTesting(wcstol(arg.c_str() + 16, nullptr, 10));
         } else if (arg == L"--free-query-fails") {
             SetFreeSpaceQueryForTesting(FailingFreeSpace);
         } else if (arg == L"--free-query-throws") {

@@ -115,6 +115,12 @@ bool HttpServer::Send(SOCKET client, const std::string& bytes) {
     return true;
 }
 
+bool HttpServer::PeerClosed(SOCKET client) {
+    char byte;
+    const int n = recv(client, &byte, 1, MSG_PEEK);
+    return n == 0 || (n < 0 && WSAGetLastError() != WSAEWOULDBLOCK);
+}
+
 std::string HttpServer::Head(int status, const std::string& headers) {
     return "HTTP/1.1 " + std::to_string(status) + " Status\r\nConnection: close\r\n" + headers + "\r\n";
 }

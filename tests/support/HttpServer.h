@@ -39,6 +39,8 @@ public:
     bool Stopping() const { return m_stopping; }
 
     static bool Send(SOCKET client, const std::string& bytes);
+    // Whether the client has closed its end (it sends nothing after its request).
+    static bool PeerClosed(SOCKET client);
     static std::string Head(int status, const std::string& headers);
     // A header's value in a request ("" when absent); the name is matched in any case.
     static std::string HeaderOf(const std::string& request, const std::string& name);

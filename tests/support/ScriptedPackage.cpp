@@ -57,10 +57,14 @@ void ScriptedPackage::Serve(HttpServer& server, SOCKET client, const std::string
         m_ifRanges.push_back(ifRange);
         m_sentPerRequest.push_back(0);
     }
+    if (mode == Mode::Unavailable) {
+        HttpServer::Send(client, HttpServer::Head(503, "Content-Length: 0\r\n"));
+        return;
+    }
     const size_t dash = range.find('-');
     const bool closed = dash != std::string::npos && dash + 1 < range.size();
     const bool ranged = !range.empty() && mode != Mode::IgnoreRanges && mode != Mode::CutAtHalf &&
-                        (SameFile(ifRange) || mode == Mode::RangeOfAnotherFile || (closed && ifRange.empty()));
+                        (SameFile(ifRange) || mode == Mode::RangeOfAnotherFile || ifRange.empty());
     if (ranged && mode == Mode::Refuse416) {
         HttpServer::Send(client, HttpServer::Head(416, "Content-Length: 0\r\n"));
         return;
@@ -85,6 +89,21 @@ void ScriptedPackage::Serve(HttpServer& server, SOCKET client, const std::string
     if (mode == Mode::CutAtHalf) rest.resize(body.size() / 2);  // then the connection drops
     if (mode == Mode::CutRanges && ranged && rest.size() > (64u << 10)) rest.resize(rest.size() / 2);
     if (mode == Mode::CutWholeAtHalf && !ranged) rest.resize(body.size() / 2);
+    if (mode == Mode::SpoilMiddle)
+        for (size_t at = std::max(from, body.size() / 3); at < std::min(to, body.size() * 2 / 3); ++at)
+            rest[at - from] = char(rest[at - from] ^ 0x5A);
+    if (mode == Mode::StallAtHalf && !ranged) {
+        rest.resize(rest.size() / 2);
+        const bool sent = HttpServer::Send(client, head + rest);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_sent += rest.size();
+            m_sentPerRequest[number] += rest.size();
+        }
+        // The connection stays open with nothing more on it, until the client gives up.
+        for (int i = 0; sent && i < 1000 && !server.Stopping() && !HttpServer::PeerClosed(client); ++i) Sleep(100);
+        return;
+    }
     if ((mode == Mode::Trickle && !ranged) || (mode == Mode::TrickleRanges && ranged)) {
         HttpServer::Send(client, head);
         const size_t pieces = ranged ? 20 : 100;

@@ -1,5 +1,5 @@
 // A package served the way servers and CDNs answer, one mode at a time: ranges honoured when
-// If-Range names the file's validator (a closed range "a-b" without If-Range too), or ignored,
+// If-Range names the file's validator or is not sent, or ignored,
 // answered at the wrong place or refused; the body cut, spliced with other bytes or sent slowly;
 // a range of another file.
 #pragma once
@@ -26,6 +26,9 @@ public:
         CutRanges,          // ranges honoured, each answer over 64 KiB cut at half, then the connection drops
         CutWholeAtHalf,     // ranges honoured; the whole file's first half, then the connection drops
         TrickleRanges,      // ranges honoured, each answer slowly (20 pieces, 200 ms apart)
+        Unavailable,        // 503 for every request
+        StallAtHalf,        // ranges honoured; the whole file's first half, then nothing on an open connection
+        SpoilMiddle,        // ranges honoured; the package's middle third other bytes in every answer
     };
     std::string body;
     std::string etag = "\"release-2\"";

@@ -272,6 +272,10 @@ std::string CheckRequest(const ReleaseRequest& r) {
     if (r.version < 1 || r.version > INT32_MAX)
         return "version " + std::to_string(r.version) + ": must be a whole number from 1 to 2147483647";
     if (!IsWebUrl(r.baseUrl)) return r.baseUrl + ": the launcher fetches http:// and https:// URLs only";
+    for (const std::string& mirror : r.mirrorBaseUrls)
+        if (!IsWebUrl(mirror)) return mirror + ": the launcher fetches http:// and https:// URLs only";
+    if (r.mirrorBaseUrls.size() > PACKAGE_MIRRORS_MAX)
+        return "at most " + std::to_string(PACKAGE_MIRRORS_MAX) + " mirrors";
     if (r.solidBlockMiB < 1) return "the solid-block limit must be at least 1 MiB";
     return "";
 }
@@ -308,9 +312,13 @@ struct PublishedFile {
     Sha256Digest sha256{};
 };
 
+std::string WithoutTrailingSlashes(std::string url) {
+    while (!url.empty() && url.back() == '/') url.pop_back();
+    return url;
+}
+
 std::string ManifestText(const ReleaseRequest& r, const PublishedFile& package, const PublishedFile& index) {
-    std::string base = r.baseUrl;
-    while (!base.empty() && base.back() == '/') base.pop_back();
+    const std::string base = WithoutTrailingSlashes(r.baseUrl);
     Json::Value manifest(Json::objectValue);
     manifest["ServerVersionCode"] = Json::Int(r.version);
     manifest["WinPackageURL"] = base + "/" + package.name;
@@ -319,6 +327,10 @@ std::string ManifestText(const ReleaseRequest& r, const PublishedFile& package, 
     manifest["WinPackageIndexURL"] = base + "/" + index.name;
     manifest["WinPackageIndexSize"] = Json::UInt64(index.size);
     manifest["WinPackageIndexSHA256"] = Sha256Hex(index.sha256);
+    if (!r.mirrorBaseUrls.empty()) {
+        Json::Value& mirrors = manifest["WinPackageMirrors"] = Json::Value(Json::arrayValue);
+        for (const std::string& mirror : r.mirrorBaseUrls) mirrors.append(WithoutTrailingSlashes(mirror) + "/" + package.name);
+    }
     Json::StreamWriterBuilder writer;
     writer["indentation"] = "  ";
     return Json::writeString(writer, manifest) + "\n";
@@ -429,6 +441,8 @@ std::string VerifyRelease(const std::string& publicKeyBase64, const std::string&
         return manifestPath + ": a signed manifest must name WinPackageSize and WinPackageSHA256";
     if (!IsWebUrl(fields.packageUrl))
         return manifestPath + ": WinPackageURL must be an http:// or https:// URL";
+    for (const std::string& mirror : fields.packageMirrors)
+        if (!IsWebUrl(mirror)) return manifestPath + ": " + mirror + " in WinPackageMirrors is not an http:// or https:// URL";
     const std::string packageName = fields.packageUrl.substr(fields.packageUrl.rfind('/') + 1);
     const std::string package = folder + "/" + packageName;
     uint64_t size = 0;

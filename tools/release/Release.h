@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The manifest's file name; served at <base URL>/<this>, which is the launcher's version_url.
 inline constexpr char MANIFEST_FILE_NAME[] = "com.larkvane.vantrel.pcquenby.json";
@@ -30,6 +31,7 @@ struct ReleaseRequest {
     std::string gameFolder;
     int64_t version = 0;
     std::string baseUrl;
+    std::vector<std::string> mirrorBaseUrls;  // other hosts of the package's files, tried in order
     std::string outFolder;
     std::string previousManifest;  // optional
     uint64_t solidBlockMiB = DEFAULT_SOLID_BLOCK_MIB;  // for PackageLayout::Solid

@@ -2,7 +2,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "tools/release/Release.h"
 
@@ -16,6 +18,7 @@ const char kHelp[] =
     "      key is printed: build the launcher with -DRELEASE_PUBLIC_KEY=<it>.\n"
     "  make    --secret-key FILE --game DIR --version N --base-url URL --out DIR\n"
     "          [--previous MANIFEST] [--layout delta|solid] [--solid-block-mib N]\n"
+    "          [--mirrors \"URL2 URL3 ...\"]\n"
     "      Packs DIR (it must hold Vantrel.exe) with 7zz, writes the manifest naming the package's\n"
     "      URL (URL/Vantrel-N.7z), size and SHA-256, its file index (URL/Vantrel-N.index) and the\n"
     "      manifest's signature, into the new folder OUT. Upload OUT's files to URL; the\n"
@@ -24,6 +27,9 @@ const char kHelp[] =
     "      each file of 4 MiB or more a solid block of its own and packs smaller ones in blocks of\n"
     "      at most 4 MiB, so an update fetches little; solid packs the smallest full download, in\n"
     "      blocks of at most 256 MiB unless said otherwise.\n"
+    "      --mirrors names other hosts (up to 16, apart by spaces) where the same package is\n"
+    "      uploaded too (URL2/Vantrel-N.7z, ...): a download that fails at one goes on at the\n"
+    "      next.\n"
     "  verify  --public-key KEY --release DIR\n"
     "      Checks a release folder as the launcher will: signature, fields, package size and hash,\n"
     "      entry names and methods.\n"
@@ -55,6 +61,13 @@ bool ParseNumber(const std::string& text, long long& value) {
         if (c < '0' || c > '9') return false;
     value = std::atoll(text.c_str());
     return true;
+}
+
+std::vector<std::string> SplitAtSpaces(const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream stream(text);
+    for (std::string word; stream >> word;) words.push_back(word);
+    return words;
 }
 
 int Finish(const std::string& problem) {
@@ -102,6 +115,7 @@ int main(int argc, char** argv) {
         r.secretKeyFile = o["secret-key"];
         r.gameFolder = o["game"];
         r.baseUrl = o["base-url"];
+        if (o.count("mirrors")) r.mirrorBaseUrls = SplitAtSpaces(o["mirrors"]);
         r.outFolder = o["out"];
         if (o.count("previous")) r.previousManifest = o["previous"];
         return Finish(MakeRelease(r));

@@ -147,6 +147,22 @@ TEST_F(ReleaseToolTest, MakeRefusesWhatTheLauncherWouldRefuse) {
     EXPECT_EQ(higher.code, 0) << higher.output;
 }
 
+TEST_F(ReleaseToolTest, MirrorsAreNamedInTheSignedManifestWithThePackagesName) {
+    Result made = Make(dir + "/r3", 3, "--mirrors 'https://m1.example.com/v  http://m2.example.com/v/'");
+    ASSERT_EQ(made.code, 0) << made.output;
+    const std::string manifest = Read(ManifestOf(dir + "/r3"));
+    EXPECT_NE(manifest.find("\"WinPackageMirrors\" : \n  [\n    \"https://m1.example.com/v/Vantrel-3.7z\",\n"
+                            "    \"http://m2.example.com/v/Vantrel-3.7z\"\n  ]"),
+              std::string::npos)
+        << manifest;
+    EXPECT_EQ(Verify(dir + "/r3").code, 0);
+    Result ftp = Make(dir + "/r4", 4, "--mirrors 'https://m1.example.com ftp://m2.example.com'");
+    EXPECT_NE(ftp.code, 0);
+    EXPECT_NE(ftp.output.find("ftp://m2.example.com: the launcher fetches http:// and https:// URLs only"),
+              std::string::npos)
+        << ftp.output;
+}
+
 TEST_F(ReleaseToolTest, VerifyRefusesEveryTamperedRelease) {
     ASSERT_EQ(Make(dir + "/good", 3).code, 0);
     ASSERT_EQ(Make(dir + "/other", 4).code, 0);
