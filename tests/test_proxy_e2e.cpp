@@ -9,37 +9,6 @@ using namespace testing_support;
 
 namespace {
 
-const wchar_t kConnections[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
-
-// The user's connection settings as Windows stores them: a version, a counter, the flags
-// (1 direct, 2 explicit proxy), then the proxy and the bypass list with their lengths.
-void SetSystemProxy(const std::string& proxy, const std::string& bypass) {
-    std::string blob;
-    auto dword = [&blob](uint32_t v) { blob.append(reinterpret_cast<const char*>(&v), 4); };
-    dword(0x46);
-    dword(1);
-    dword(proxy.empty() ? 1 : 3);
-    dword(uint32_t(proxy.size()));
-    blob += proxy;
-    dword(uint32_t(bypass.size()));
-    blob += bypass;
-    dword(0);
-    blob.append(32, '\0');
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kConnections, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExW(key, L"DefaultConnectionSettings", 0, REG_BINARY, reinterpret_cast<const BYTE*>(blob.data()),
-                   DWORD(blob.size()));
-    RegCloseKey(key);
-}
-void ClearSystemProxy() {
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kConnections, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        RegDeleteValueW(key, L"DefaultConnectionSettings");
-        RegCloseKey(key);
-    }
-}
-
 class ProxyTest : public LauncherFixture {
 protected:
     std::string proxy;
@@ -83,13 +52,13 @@ TEST_F(ProxyTest, BothDownloadsGoThroughTheUsersProxyAndABypassedHostDirect) {
     size_t seen = 0;
     ProxiedSince(seen);
 
-    SetSystemProxy(proxy, "");
+    ASSERT_TRUE(SetSystemProxy(proxy, ""));
     InstallFresh(viaName + "/version.json");
     std::string passed = ProxiedSince(seen);
     EXPECT_NE(passed.find("GET " + viaName + "/version.json"), std::string::npos) << passed;
     EXPECT_NE(passed.find("GET " + server.Url("/package.7z")), std::string::npos) << passed;
 
-    SetSystemProxy(proxy, "localhost;*.example.invalid");
+    ASSERT_TRUE(SetSystemProxy(proxy, "localhost;*.example.invalid"));
     InstallFresh(viaName + "/version.json");
     passed = ProxiedSince(seen);
     EXPECT_EQ(passed.find("/version.json"), std::string::npos) << passed;  // bypassed: direct
@@ -107,7 +76,7 @@ TEST_F(ProxyTest, AProxyThatIsNotThereFailsTheDownload) {
         HttpServer gone;
         deadPort = gone.Port();
     }
-    SetSystemProxy("127.0.0.1:" + std::to_string(deadPort), "");
+    ASSERT_TRUE(SetSystemProxy("127.0.0.1:" + std::to_string(deadPort), ""));
     WriteSettings(download, server.Url("/version.json"));
     ExpectMessage(launcher, L"", L"错误", L"无法下载Version文件，请检查您的网络！\n" + Widen(server.Url("/version.json")));
 }

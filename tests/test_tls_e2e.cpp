@@ -146,3 +146,17 @@ TEST_F(TlsUpdateTest, ADownloadOverHttpsCutShortIsContinued) {
     const std::string log = ReadFileBytes(WinePath(getenv("QUENBY_TLS_LOGS")) + L"\\cut.log");
     EXPECT_NE(log.find("range=bytes="), std::string::npos) << log;  // the rest, by range
 }
+
+// Behind the player's proxy (a real tinyproxy): the TLS session goes through a CONNECT tunnel.
+TEST_F(TlsUpdateTest, HttpsGoesThroughTheSystemProxyInATunnel) {
+    const char* port = getenv("QUENBY_PROXY_PORT");
+    const char* log = getenv("QUENBY_PROXY_LOG");
+    ASSERT_TRUE(port && log) << "run through tls_e2e.sh, which starts a proxy";
+    ASSERT_TRUE(SetSystemProxy(std::string("127.0.0.1:") + port, ""));
+    auto r = Update(1, "good");
+    ClearSystemProxy();
+    EXPECT_EQ(r[L"result"], L"0");
+    EXPECT_TRUE(Exists(root + L"\\game\\Vantrel.exe"));
+    const std::string passed = ReadFileBytes(WinePath(log));
+    EXPECT_NE(passed.find("CONNECT localhost:" + std::to_string(ports["good"])), std::string::npos) << passed;
+}

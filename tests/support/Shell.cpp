@@ -105,4 +105,39 @@ std::map<std::wstring, std::wstring> ParseKeyValues(const std::wstring& text) {
     return values;
 }
 
+namespace {
+const wchar_t kConnections[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+
+}  // namespace
+
+// The user's connection settings as Windows stores them: a version, a counter, the flags
+// (1 direct, 2 explicit proxy), then the proxy and the bypass list with their lengths.
+bool SetSystemProxy(const std::string& proxy, const std::string& bypass) {
+    std::string blob;
+    auto dword = [&blob](uint32_t v) { blob.append(reinterpret_cast<const char*>(&v), 4); };
+    dword(0x46);
+    dword(1);
+    dword(proxy.empty() ? 1 : 3);
+    dword(uint32_t(proxy.size()));
+    blob += proxy;
+    dword(uint32_t(bypass.size()));
+    blob += bypass;
+    dword(0);
+    blob.append(32, '\0');
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kConnections, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    RegSetValueExW(key, L"DefaultConnectionSettings", 0, REG_BINARY, reinterpret_cast<const BYTE*>(blob.data()),
+                   DWORD(blob.size()));
+    RegCloseKey(key);
+    return true;
+}
+void ClearSystemProxy() {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kConnections, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueW(key, L"DefaultConnectionSettings");
+        RegCloseKey(key);
+    }
+}
+
 }  // namespace testing_support

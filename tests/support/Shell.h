@@ -18,6 +18,10 @@ std::wstring UserStartMenuShortcut();  // in the user's own Start menu
 void KillProcessesNamed(const std::wstring& exeFileName);
 // The launcher's splash window in a process: visible, layered, without owner; waits up to timeoutMs.
 HWND FindLauncherWindow(unsigned long processId, unsigned long timeoutMs);
+// The user's proxy in the system's Internet settings, written where Windows keeps it ("" for a
+// direct connection), and the setting removed.
+bool SetSystemProxy(const std::string& proxy, const std::string& bypass);
+void ClearSystemProxy();
 // "key=value" lines (as the helper programs write them) as a map.
 std::map<std::wstring, std::wstring> ParseKeyValues(const std::wstring& text);
 
