@@ -40,6 +40,7 @@ BOOL CGantlowDlg::OnInitDialog() {
     } else {
         UpdateTask& task = m_pUpdateTask.Create();
         task.releasePublicKey = CompiledReleasePublicKey();
+        task.launcherBuild = CompiledLauncherBuild();
         task.verifyFiles = IsRepairMode(g_strCommandLine);
         StartTaskThread(task, UpdateThreadProc);
     }

@@ -4,3 +4,5 @@
 #pragma once
 
 const char* CompiledReleasePublicKey();
+// The launcher's build number (LAUNCHER_BUILD), from the same generated source.
+int CompiledLauncherBuild();

@@ -6,6 +6,8 @@
 #include <cstdlib>
 
 #include "install/UninstallEntry.h"
+#include "update/LauncherUpdate.h"
+#include "platform/LauncherBuild.h"
 #include "platform/ScopedWin.h"
 #include "platform/ProductNames.h"
 
@@ -13,10 +15,6 @@ namespace {
 // Built where needed: no static object that a worker uses may be destroyed at exit under it.
 std::wstring ShortcutName() { return std::wstring(names::kDisplayTitle) + L".lnk"; }
 }  // namespace
-
-std::wstring LauncherCopyPath(const std::wstring& installRoot) {
-    return installRoot + L"\\" + names::kLauncherExe;
-}
 
 bool DesktopShortcutPath(std::wstring& path) {
     wchar_t desktop[MAX_PATH] = {};
@@ -47,7 +45,9 @@ void RegisterInstallation(const std::wstring& installRoot) {
     const std::wstring copy = LauncherCopyPath(installRoot);
 
     if (copy != ownPath) {  // code unit by code unit: another letter case is another path
-        CopyFileW(ownPath, copy.c_str(), FALSE);
+        // Never a lower build over a higher one: an old launcher run from a download folder
+        // leaves a copy that updated itself as it is.
+        if (MayReplaceLauncher(ReadLauncherBuild(ownPath), ReadLauncherBuild(copy))) CopyFileW(ownPath, copy.c_str(), FALSE);
         std::wstring link;
         if (DesktopShortcutPath(link)) CreateShortcut(copy, link);
         // The all-users Start menu first; a standard user may not write there.

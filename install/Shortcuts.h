@@ -5,8 +5,8 @@
 
 #include <string>
 
-// installRoot\QuenbySkirmora.exe
-std::wstring LauncherCopyPath(const std::wstring& installRoot);
+#include "update/LauncherUpdate.h"  // LauncherCopyPath
+
 // The desktop shortcut's path; false when the desktop folder cannot be had.
 bool DesktopShortcutPath(std::wstring& path);
 // The all-users Start-menu shortcut's path; false when "PROGRAMDATA" is not set.

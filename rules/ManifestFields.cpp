@@ -41,6 +41,28 @@ bool ReadMirrorFields(const Json::Value& root, ManifestFields& fields) {
     return true;
 }
 
+// "WinLauncherBuild", "WinLauncherURL", "WinLauncherSize", "WinLauncherSHA256": all or none.
+bool ReadLauncherFields(const Json::Value& root, ManifestFields& fields) {
+    const char* names[] = {"WinLauncherBuild", "WinLauncherURL", "WinLauncherSize", "WinLauncherSHA256"};
+    int present = 0;
+    for (const char* name : names) present += int(root.isMember(name));
+    fields.hasLauncher = false;
+    if (present == 0) return true;
+    if (present != 4) return false;
+    const Json::Value& build = root["WinLauncherBuild"];
+    const Json::Value& url = root["WinLauncherURL"];
+    const Json::Value& hash = root["WinLauncherSHA256"];
+    const bool wholeNumber = build.type() == Json::intValue || build.type() == Json::uintValue;
+    if (!wholeNumber || !build.isInt() || build.asInt() < 1 || !url.isString() || url.asString().empty() ||
+        !ParsePackageSize(root["WinLauncherSize"], fields.launcherSize) || fields.launcherSize == 0 ||
+        fields.launcherSize > LAUNCHER_MAX_BYTES || !hash.isString() || !ParseSha256Hex(hash.asString(), fields.launcherSha256))
+        return false;
+    fields.launcherBuild = build.asInt();
+    fields.launcherUrl = url.asString();
+    fields.hasLauncher = true;
+    return true;
+}
+
 }  // namespace
 
 bool ParseJsonText(const std::string& bytes, Json::Value& value) {
@@ -111,7 +133,7 @@ bool ReadManifestFields(Json::Value& root, ManifestFields& fields) {
             if (!hash.isString() || !ParseSha256Hex(hash.asString(), fields.packageSha256))
                 return false;
         }
-        return ReadIndexFields(root, fields) && ReadMirrorFields(root, fields);
+        return ReadIndexFields(root, fields) && ReadMirrorFields(root, fields) && ReadLauncherFields(root, fields);
     } catch (...) {
         return false;
     }

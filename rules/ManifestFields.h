@@ -3,7 +3,9 @@
 //   {"ServerVersionCode": <int>, "WinPackageURL": "<url>",
 //    "WinPackageSize": <bytes>, "WinPackageSHA256": "<64 hex digits>",
 //    "WinPackageIndexURL": "<url>", "WinPackageIndexSize": <bytes>, "WinPackageIndexSHA256": "<hex>",
-//    "WinPackageMirrors": ["<url of the same package>", ...], ...}
+//    "WinPackageMirrors": ["<url of the same package>", ...],
+//    "WinLauncherBuild": <int>, "WinLauncherURL": "<url>", "WinLauncherSize": <bytes>,
+//    "WinLauncherSHA256": "<hex>", ...}
 #pragma once
 
 #include <json/value.h>
@@ -19,6 +21,8 @@
 inline constexpr uint64_t MANIFEST_MAX_BYTES = 1024 * 1024;
 // More mirrors than this make the manifest malformed: each one tried can cost a stall.
 inline constexpr unsigned PACKAGE_MIRRORS_MAX = 16;
+// A launcher named in a manifest is at most this large.
+inline constexpr uint64_t LAUNCHER_MAX_BYTES = 64ull << 20;
 
 struct ManifestFields {
     int32_t version = 0;     // "ServerVersionCode"
@@ -34,6 +38,13 @@ struct ManifestFields {
     Sha256Digest indexSha256{}; // "WinPackageIndexSHA256"
     // Further URLs of the same package, tried in order after packageUrl ("WinPackageMirrors").
     std::vector<std::string> packageMirrors;
+    // A launcher build of the release (all four members or none), which replaces the launcher
+    // copy in the install root when its build is higher than the running one's.
+    bool hasLauncher = false;
+    int32_t launcherBuild = 0;     // "WinLauncherBuild": 1 or more
+    std::string launcherUrl;       // "WinLauncherURL"
+    uint64_t launcherSize = 0;     // "WinLauncherSize": 1 to LAUNCHER_MAX_BYTES
+    Sha256Digest launcherSha256{}; // "WinLauncherSHA256"
 };
 
 // Parses bytes as one JSON value with the classic reader (comments allowed, text after the value
@@ -45,7 +56,8 @@ bool ParseJsonText(const std::string& bytes, Json::Value& value);
 // not convert to a 32-bit integer, a package URL that is an array or object, or a size or hash
 // that is present but not a non-negative integer / 64 hex digits, an index named by some of its
 // three members only or by values out of their range, mirrors that are not an array of at most
-// PACKAGE_MIRRORS_MAX non-empty strings. Never throws.
+// PACKAGE_MIRRORS_MAX non-empty strings, a launcher named by some of its four members only or by
+// values out of their range. Never throws.
 bool ReadManifestFields(Json::Value& root, ManifestFields& fields);
 
 // "WinPackageSize": an integer (not a real, not a string) from 0 up to 2^64 - 1.

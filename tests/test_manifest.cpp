@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/TestFiles.h"
+#include "platform/LauncherBuild.h"
 #include "transfer/PackageSources.h"
+#include "update/LauncherUpdate.h"
 #include "update/Manifest.h"
 
 using namespace testing_support;
@@ -180,6 +182,60 @@ TEST(ReadManifestFields, PackageMirrors) {
             EXPECT_EQ(fields.packageMirrors, c.mirrors) << c.json;
         }
     }
+}
+
+TEST(ReadManifestFields, ALauncherBuildIsNamedByAllFourMembersOrNone) {
+    const std::string hash(64, 'a');
+    const std::string url = R"("WinLauncherURL": "https://h/QuenbySkirmora-2.exe")";
+    const std::string size = R"("WinLauncherSize": 5000000)";
+    const std::string sha = R"("WinLauncherSHA256": ")" + hash + "\"";
+    auto with = [&](const std::string& build, const std::string& rest) { return "{\"WinLauncherBuild\": " + build + rest + "}"; };
+    struct Case { std::string json; bool ok; bool named; };
+    const Case cases[] = {
+        {"{}", true, false},
+        {with("2", ", " + url + ", " + size + ", " + sha), true, true},
+        {with("2", ", " + url + ", " + size), false, false},                        // three of four
+        {"{" + url + "}", false, false},
+        {with("0", ", " + url + ", " + size + ", " + sha), false, false},           // builds start at 1
+        {with("2.0", ", " + url + ", " + size + ", " + sha), false, false},
+        {with("\"2\"", ", " + url + ", " + size + ", " + sha), false, false},
+        {with("2147483648", ", " + url + ", " + size + ", " + sha), false, false},
+        {with("2", ", \"WinLauncherURL\": \"\", " + size + ", " + sha), false, false},
+        {with("2", ", " + url + ", \"WinLauncherSize\": 0, " + sha), false, false},
+        {with("2", ", " + url + ", \"WinLauncherSize\": 67108865, " + sha), false, false},  // over 64 MiB
+        {with("2", ", " + url + ", " + size + ", \"WinLauncherSHA256\": \"abc\""), false, false},
+    };
+    for (const Case& c : cases) {
+        Json::Value root;
+        ASSERT_TRUE(ParseJsonText(c.json, root)) << c.json;
+        ManifestFields fields;
+        ASSERT_EQ(ReadManifestFields(root, fields), c.ok) << c.json;
+        EXPECT_EQ(fields.hasLauncher, c.named) << c.json;
+        if (c.named) {
+            EXPECT_EQ(fields.launcherBuild, 2);
+            EXPECT_EQ(fields.launcherUrl, "https://h/QuenbySkirmora-2.exe");
+            EXPECT_EQ(fields.launcherSize, 5000000u);
+        }
+    }
+}
+
+TEST(IsLauncherUpdateWanted, OnlyAHigherBuildThanBothTheRunningOneAndTheCopy) {
+    ManifestFields server;
+    server.hasLauncher = true;
+    server.launcherBuild = 3;
+    struct Case { int32_t running, copy; bool wanted; };
+    const Case cases[] = {
+        {2, 2, true}, {1, 0, true},  // no copy yet, or one from before builds were numbered
+        {3, 1, false}, {4, 1, false}, {1, 3, false}, {1, 5, false},
+        {0, 0, false},  // a program that never updates a launcher
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsLauncherUpdateWanted(server, c.running, c.copy), c.wanted) << c.running << " " << c.copy;
+    server.hasLauncher = false;
+    EXPECT_FALSE(IsLauncherUpdateWanted(server, 1, 1));
+    EXPECT_TRUE(MayReplaceLauncher(2, 2));
+    EXPECT_TRUE(MayReplaceLauncher(3, 0));
+    EXPECT_FALSE(MayReplaceLauncher(1, 2));
 }
 
 TEST(PackageSources, TheManifestsUrlFirstThenEachMirrorOnce) {

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "tests/support/LauncherFixture.h"
+#include "platform/LauncherBuild.h"
 #include "tests/support/TreeCompare.h"
 
 using namespace testing_support;
@@ -102,4 +103,77 @@ TEST_F(SignedReleaseTest, EveryForgeryIsRefusedAndTheGameKept) {
         }
     }
     EXPECT_FALSE(Exists(copy));
+}
+
+// A release that names launcher build 2: the copy in the install root, which the shortcuts start,
+// becomes build 2, also while it runs; a launcher of a lower build never undoes that.
+namespace {
+
+class SelfUpdateTest : public SignedReleaseTest {
+protected:
+    const std::string build2 = ReadFileBytes(ProgramDir() + Widen(SIGNED_LAUNCHER_BUILD2));
+    const std::string build1 = ReadFileBytes(ProgramDir() + Widen(SIGNED_LAUNCHER));
+
+    // Installs release 2 with build 1 from the download folder: the copy is build 1, with the
+    // settings a publisher ships beside it.
+    void InstallWithBuildOne() {
+        RunToGame(launcher);
+        ASSERT_TRUE(CopyIs(build1));
+        ASSERT_EQ(ReadLauncherBuild(copy), 1);
+        WriteSettings(root, server.Url(kManifestPath));
+    }
+    // Compared whole, never printed: a failure names the builds, not megabytes of bytes.
+    bool CopyIs(const std::string& bytes) { return ReadFileBytes(copy) == bytes; }
+    // Release 4, which names build 2; its launcher file as served (altered: a tampered download).
+    void ServeReleaseNamingBuildTwo(const std::string& launcherBytes) {
+        server.RouteBody(kManifestPath, Released(L"self\\com.larkvane.vantrel.pcquenby.json"));
+        server.RouteBody(kManifestPath + ".sig", Released(L"self\\com.larkvane.vantrel.pcquenby.json.sig"));
+        server.RouteBody("/version/Vantrel-4.7z", Released(L"self\\Vantrel-4.7z"));
+        server.RouteBody("/version/QuenbySkirmora-2.exe", launcherBytes);
+    }
+    void RunToGame(const std::wstring& exe) {
+        ChildProcess run(exe, L"");
+        EXPECT_EQ(run.Wait(60000), 0u);
+        EXPECT_TRUE(WaitFor(record, 10000));
+        KillProcessesNamed(L"Vantrel.exe");
+        DeleteFileW(record.c_str());
+    }
+    int InstalledVersion() {
+        const std::string installed = ReadFileBytes(root + L"\\game\\version.json");
+        return installed.find("\"ServerVersionCode\" : 4") != std::string::npos ? 4 : 2;
+    }
+};
+
+}  // namespace
+
+TEST_F(SelfUpdateTest, TheCopyBecomesTheNewerBuildWhileItRunsAndWorksAfterwards) {
+    ASSERT_EQ(ReadLauncherBuild(ProgramDir() + Widen(SIGNED_LAUNCHER_BUILD2)), 2);
+    InstallWithBuildOne();
+    ASSERT_EQ(LinkTarget(DesktopShortcut()), copy);
+    ServeReleaseNamingBuildTwo(build2);
+    RunToGame(LinkTarget(DesktopShortcut()));  // the copy, as the shortcut starts it
+    EXPECT_EQ(InstalledVersion(), 4);
+    EXPECT_TRUE(CopyIs(build2)) << "build " << ReadLauncherBuild(copy);
+    EXPECT_EQ(LinkTarget(DesktopShortcut()), copy);
+    EXPECT_FALSE(Exists(root + L"\\temp"));
+
+    // Build 2 runs from there and clears what build 1 left aside.
+    RunToGame(copy);
+    EXPECT_TRUE(CopyIs(build2)) << "build " << ReadLauncherBuild(copy);
+    EXPECT_FALSE(Exists(copy + L".old"));
+
+    // Build 1 run again from the download folder leaves the newer copy alone.
+    RunToGame(launcher);
+    EXPECT_TRUE(CopyIs(build2)) << "build " << ReadLauncherBuild(copy);
+    EXPECT_EQ(LinkTarget(DesktopShortcut()), copy);
+}
+
+TEST_F(SelfUpdateTest, ATamperedLauncherDownloadIsRefusedAndTheOldCopyKept) {
+    InstallWithBuildOne();
+    ServeReleaseNamingBuildTwo(Flipped(build2, build2.size() / 2));
+    RunToGame(copy);
+    EXPECT_EQ(InstalledVersion(), 4);  // the game's update stands
+    EXPECT_TRUE(CopyIs(build1)) << "build " << ReadLauncherBuild(copy);
+    EXPECT_FALSE(Exists(copy + L".old"));
+    EXPECT_FALSE(Exists(root + L"\\temp"));
 }

@@ -29,6 +29,8 @@ struct UpdateTask {
     // The publisher's public key (base64); empty: manifests need no signature. Set by the
     // dialog before the worker starts, never changed afterwards.
     std::string releasePublicKey;
+    // The running launcher's build, set likewise; 0: the launcher copy is never updated.
+    int32_t launcherBuild = 0;
     // Set by the dialog before the worker starts ("-repair"): every installed file is hashed
     // against the installed index and what differs is restored.
     bool verifyFiles = false;

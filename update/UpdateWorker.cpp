@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/LauncherBuild.h"
 #include "platform/Process.h"
 #include "transfer/Download.h"
 #include "transfer/Extract7z.h"
@@ -17,6 +18,7 @@
 #include "platform/Sha256.h"
 #include "update/DownloadStatus.h"
 #include "update/FileStamps.h"
+#include "update/LauncherUpdate.h"
 #include "update/RangedUpdate.h"
 #include "update/Settings.h"
 #include "update/StreamedInstall.h"
@@ -129,6 +131,7 @@ private:
     bool FetchPackage(const ManifestFields& server, PackageSources& urls);
     bool StagePackage();
     bool FinishStagedGame();
+    void UpdateLauncher(const ManifestFields& server);
 
     UpdateTask& m_task;
     int32_t& m_stageFailure;
@@ -164,6 +167,7 @@ void UpdateRun::Run() {
     }
     Stage(LAUNCH_ERR_GAME_RUNNING);
     if (IsProcessRunning(names::kGameExe, 0)) return Fail(m_task, LAUNCH_ERR_GAME_RUNNING);
+    TidyLauncherCopy(installRoot);
 
     // What a run cut short (power loss, a killed process) left beside the game comes first: it
     // needs no space, and leftovers may be what fills the disk.
@@ -185,6 +189,7 @@ void UpdateRun::Run() {
     LoadInstalledRelease();
     if (!IsUpdateNeeded(server.version, installedVersion, gameExeExists)) {
         if (!RepairIfIncomplete(server)) return;
+        UpdateLauncher(server);
         Succeed(m_task);
         CleanWorkFolder(m_paths, false);
         return;
@@ -200,8 +205,17 @@ void UpdateRun::Run() {
     }
     if (server.hasIndex && !FetchIndex(server)) return;
     if (!InstallRelease(server)) return;
+    UpdateLauncher(server);
     CleanWorkFolder(m_paths, false);
     Succeed(m_task);
+}
+
+// After the game: the launcher copy, when the release names a newer build. Its failures are
+// its own; the game starts all the same.
+void UpdateRun::UpdateLauncher(const ManifestFields& server) {
+    const std::wstring installRoot = m_task.installRoot.Get();
+    if (!IsLauncherUpdateWanted(server, m_task.launcherBuild, ReadLauncherBuild(LauncherCopyPath(installRoot)))) return;
+    UpdateLauncherCopy(server, installRoot, m_paths.tempDir + L"\\" + names::kLauncherExe, &m_task.stop);
 }
 
 bool UpdateRun::FetchManifest(ManifestFields& server) {

@@ -277,6 +277,9 @@ std::string CheckRequest(const ReleaseRequest& r) {
     if (r.mirrorBaseUrls.size() > PACKAGE_MIRRORS_MAX)
         return "at most " + std::to_string(PACKAGE_MIRRORS_MAX) + " mirrors";
     if (r.solidBlockMiB < 1) return "the solid-block limit must be at least 1 MiB";
+    if (r.launcherFile.empty() != (r.launcherBuild == 0)) return "--launcher and --launcher-build go together";
+    if (!r.launcherFile.empty() && (r.launcherBuild < 1 || r.launcherBuild > INT32_MAX))
+        return "--launcher-build must be a whole number from 1 to 2147483647";
     return "";
 }
 
@@ -317,7 +320,8 @@ std::string WithoutTrailingSlashes(std::string url) {
     return url;
 }
 
-std::string ManifestText(const ReleaseRequest& r, const PublishedFile& package, const PublishedFile& index) {
+std::string ManifestText(const ReleaseRequest& r, const PublishedFile& package, const PublishedFile& index,
+                         const PublishedFile& launcher) {
     const std::string base = WithoutTrailingSlashes(r.baseUrl);
     Json::Value manifest(Json::objectValue);
     manifest["ServerVersionCode"] = Json::Int(r.version);
@@ -330,6 +334,12 @@ std::string ManifestText(const ReleaseRequest& r, const PublishedFile& package, 
     if (!r.mirrorBaseUrls.empty()) {
         Json::Value& mirrors = manifest["WinPackageMirrors"] = Json::Value(Json::arrayValue);
         for (const std::string& mirror : r.mirrorBaseUrls) mirrors.append(WithoutTrailingSlashes(mirror) + "/" + package.name);
+    }
+    if (!launcher.name.empty()) {
+        manifest["WinLauncherBuild"] = Json::Int(r.launcherBuild);
+        manifest["WinLauncherURL"] = base + "/" + launcher.name;
+        manifest["WinLauncherSize"] = Json::UInt64(launcher.size);
+        manifest["WinLauncherSHA256"] = Sha256Hex(launcher.sha256);
     }
     Json::StreamWriterBuilder writer;
     writer["indentation"] = "  ";
@@ -368,7 +378,20 @@ std::string MakeRelease(const ReleaseRequest& r) {
     problem = Sha256OfFile(indexPath, index.size, index.sha256);
     if (!problem.empty()) return problem;
 
-    const std::string bytes = ManifestText(r, package, index);
+    PublishedFile launcher;
+    if (!r.launcherFile.empty()) {
+        std::string exe;
+        if (!ReadFile(r.launcherFile, exe, LAUNCHER_MAX_BYTES + 1) || exe.empty() || exe.size() > LAUNCHER_MAX_BYTES)
+            return r.launcherFile + ": cannot be read, or empty or larger than 64 MiB";
+        if (exe.compare(0, 2, "MZ") != 0) return r.launcherFile + ": not a Windows executable";
+        launcher.name = "QuenbySkirmora-" + std::to_string(r.launcherBuild) + ".exe";
+        const std::string launcherPath = r.outFolder + "/" + launcher.name;
+        if (!WriteNewFile(launcherPath, exe, 0644)) return launcherPath + ": cannot be written";
+        problem = Sha256OfFile(launcherPath, launcher.size, launcher.sha256);
+        if (!problem.empty()) return problem;
+    }
+
+    const std::string bytes = ManifestText(r, package, index, launcher);
     const std::string manifestPath = r.outFolder + "/" + MANIFEST_FILE_NAME;
     if (!WriteNewFile(manifestPath, bytes, 0644)) return manifestPath + ": cannot be written";
     if (!WriteNewFile(manifestPath + ".sig", SignatureText(bytes, secret), 0644))
@@ -454,5 +477,13 @@ std::string VerifyRelease(const std::string& publicKeyBase64, const std::string&
     if (digest != fields.packageSha256) return package + ": its SHA-256 differs from the manifest's";
     PackageReport report = CheckPackage(package);
     if (!report.ok) return package + ": " + report.problem;
+    if (fields.hasLauncher) {
+        if (!IsWebUrl(fields.launcherUrl)) return manifestPath + ": WinLauncherURL must be an http:// or https:// URL";
+        const std::string launcher = folder + "/" + fields.launcherUrl.substr(fields.launcherUrl.rfind('/') + 1);
+        problem = Sha256OfFile(launcher, size, digest);
+        if (!problem.empty()) return problem;
+        if (size != fields.launcherSize || digest != fields.launcherSha256)
+            return launcher + ": not the launcher the manifest names (size or SHA-256)";
+    }
     return fields.hasIndex ? VerifyIndex(fields, folder, package) : "";
 }

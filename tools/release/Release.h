@@ -34,6 +34,9 @@ struct ReleaseRequest {
     std::vector<std::string> mirrorBaseUrls;  // other hosts of the package's files, tried in order
     std::string outFolder;
     std::string previousManifest;  // optional
+    // Optional: a launcher build for players' install roots (the signed executable) and its number.
+    std::string launcherFile;
+    int64_t launcherBuild = 0;
     uint64_t solidBlockMiB = DEFAULT_SOLID_BLOCK_MIB;  // for PackageLayout::Solid
     PackageLayout layout = PackageLayout::Delta;
 };

@@ -18,7 +18,7 @@ const char kHelp[] =
     "      key is printed: build the launcher with -DRELEASE_PUBLIC_KEY=<it>.\n"
     "  make    --secret-key FILE --game DIR --version N --base-url URL --out DIR\n"
     "          [--previous MANIFEST] [--layout delta|solid] [--solid-block-mib N]\n"
-    "          [--mirrors \"URL2 URL3 ...\"]\n"
+    "          [--mirrors \"URL2 URL3 ...\"] [--launcher EXE --launcher-build B]\n"
     "      Packs DIR (it must hold Vantrel.exe) with 7zz, writes the manifest naming the package's\n"
     "      URL (URL/Vantrel-N.7z), size and SHA-256, its file index (URL/Vantrel-N.index) and the\n"
     "      manifest's signature, into the new folder OUT. Upload OUT's files to URL; the\n"
@@ -30,6 +30,9 @@ const char kHelp[] =
     "      --mirrors names other hosts (up to 16, apart by spaces) where the same package is\n"
     "      uploaded too (URL2/Vantrel-N.7z, ...): a download that fails at one goes on at the\n"
     "      next.\n"
+    "      --launcher names a launcher build B (the signed QuenbySkirmora.exe, built with\n"
+    "      -DLAUNCHER_BUILD=B) for players' install roots: copied in as QuenbySkirmora-B.exe, it\n"
+    "      replaces every launcher copy of a lower build after the game's update.\n"
     "  verify  --public-key KEY --release DIR\n"
     "      Checks a release folder as the launcher will: signature, fields, package size and hash,\n"
     "      entry names and methods.\n"
@@ -116,6 +119,12 @@ int main(int argc, char** argv) {
         r.gameFolder = o["game"];
         r.baseUrl = o["base-url"];
         if (o.count("mirrors")) r.mirrorBaseUrls = SplitAtSpaces(o["mirrors"]);
+        if (o.count("launcher")) r.launcherFile = o["launcher"];
+        if (o.count("launcher-build")) {
+            if (!ParseNumber(o["launcher-build"], number))
+                return Finish("--launcher-build " + o["launcher-build"] + ": not a whole number");
+            r.launcherBuild = number;
+        }
         r.outFolder = o["out"];
         if (o.count("previous")) r.previousManifest = o["previous"];
         return Finish(MakeRelease(r));

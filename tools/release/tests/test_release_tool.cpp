@@ -163,6 +163,36 @@ TEST_F(ReleaseToolTest, MirrorsAreNamedInTheSignedManifestWithThePackagesName) {
         << ftp.output;
 }
 
+TEST_F(ReleaseToolTest, ALauncherBuildIsNamedInTheSignedManifestAndVerified) {
+    Write(dir + "/launcher.exe", "MZ stand-in signed launcher, build 2");
+    Result made = Make(dir + "/r3", 3, "--launcher " + dir + "/launcher.exe --launcher-build 2");
+    ASSERT_EQ(made.code, 0) << made.output;
+    const std::string manifest = Read(ManifestOf(dir + "/r3"));
+    EXPECT_NE(manifest.find("\"WinLauncherBuild\" : 2"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("\"WinLauncherURL\" : \"http://cdn.example.com/version/QuenbySkirmora-2.exe\""), std::string::npos);
+    EXPECT_NE(manifest.find("\"WinLauncherSize\" : 36"), std::string::npos);
+    EXPECT_EQ(Read(dir + "/r3/QuenbySkirmora-2.exe"), Read(dir + "/launcher.exe"));
+    EXPECT_EQ(Verify(dir + "/r3").code, 0);
+    Write(dir + "/r3/QuenbySkirmora-2.exe", "MZ another launcher, same length!!!!");
+    Result tampered = Verify(dir + "/r3");
+    EXPECT_NE(tampered.code, 0);
+    EXPECT_NE(tampered.output.find("not the launcher the manifest names"), std::string::npos) << tampered.output;
+
+    Write(dir + "/notes.txt", "not an executable");
+    struct Case { std::string extra, says; };
+    const Case refused[] = {
+        {"--launcher " + dir + "/notes.txt --launcher-build 2", "not a Windows executable"},
+        {"--launcher " + dir + "/launcher.exe", "go together"},
+        {"--launcher " + dir + "/launcher.exe --launcher-build 2147483648", "from 1 to"},
+    };
+    for (const Case& c : refused) {
+        system(("rm -rf '" + dir + "/r4'").c_str());
+        Result r = Make(dir + "/r4", 4, c.extra);
+        EXPECT_NE(r.code, 0) << c.extra;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+    }
+}
+
 TEST_F(ReleaseToolTest, VerifyRefusesEveryTamperedRelease) {
     ASSERT_EQ(Make(dir + "/good", 3).code, 0);
     ASSERT_EQ(Make(dir + "/other", 4).code, 0);
