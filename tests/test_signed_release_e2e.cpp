@@ -29,6 +29,16 @@ std::string Flipped(std::string bytes, size_t at) {
     return bytes;
 }
 
+// The launcher built with the test key, or the same file signed with a code-signing certificate.
+std::wstring LauncherUnderTest() {
+    const char* signedFile = getenv("QUENBY_AUTHENTICODE_LAUNCHER");
+    if (!signedFile || !*signedFile) return ProgramDir() + Widen(SIGNED_LAUNCHER);
+    std::wstring path = L"Z:" + Widen(signedFile);
+    for (wchar_t& c : path)
+        if (c == L'/') c = L'\\';
+    return path;
+}
+
 class SignedReleaseTest : public LauncherFixture {
 protected:
     const std::string manifest = Released(L"good\\com.larkvane.vantrel.pcquenby.json");
@@ -38,7 +48,7 @@ protected:
     void SetUp() override {
         ASSERT_NE(getenv("QUENBY_SIGNED_RELEASES"), nullptr) << "run through signed_release_e2e.sh";
         LauncherFixture::SetUp();
-        ASSERT_TRUE(CopyFileW((ProgramDir() + Widen(SIGNED_LAUNCHER)).c_str(), launcher.c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW(LauncherUnderTest().c_str(), launcher.c_str(), FALSE));
         WriteSettings(download, server.Url(kManifestPath));
         ASSERT_FALSE(manifest.empty());
         Serve(manifest, signature, package);
@@ -126,10 +136,15 @@ protected:
     bool CopyIs(const std::string& bytes) { return ReadFileBytes(copy) == bytes; }
     // Release 4, which names build 2; its launcher file as served (altered: a tampered download).
     void ServeReleaseNamingBuildTwo(const std::string& launcherBytes) {
-        server.RouteBody(kManifestPath, Released(L"self\\com.larkvane.vantrel.pcquenby.json"));
-        server.RouteBody(kManifestPath + ".sig", Released(L"self\\com.larkvane.vantrel.pcquenby.json.sig"));
-        server.RouteBody("/version/Vantrel-4.7z", Released(L"self\\Vantrel-4.7z"));
+        ServeRelease(L"self", 4);
         server.RouteBody("/version/QuenbySkirmora-2.exe", launcherBytes);
+    }
+    // The manifest and signature of a release folder, and package n.
+    void ServeRelease(const std::wstring& folder, int n) {
+        server.RouteBody(kManifestPath, Released(folder + L"\\com.larkvane.vantrel.pcquenby.json"));
+        server.RouteBody(kManifestPath + ".sig", Released(folder + L"\\com.larkvane.vantrel.pcquenby.json.sig"));
+        const std::wstring package = L"Vantrel-" + std::to_wstring(n) + L".7z";
+        server.RouteBody("/version/" + Narrow(package), Released(folder + L"\\" + package));
     }
     void RunToGame(const std::wstring& exe) {
         ChildProcess run(exe, L"");
@@ -140,7 +155,9 @@ protected:
     }
     int InstalledVersion() {
         const std::string installed = ReadFileBytes(root + L"\\game\\version.json");
-        return installed.find("\"ServerVersionCode\" : 4") != std::string::npos ? 4 : 2;
+        for (int n = 6; n > 2; --n)
+            if (installed.find("\"ServerVersionCode\" : " + std::to_string(n)) != std::string::npos) return n;
+        return 2;
     }
 };
 
@@ -176,4 +193,28 @@ TEST_F(SelfUpdateTest, ATamperedLauncherDownloadIsRefusedAndTheOldCopyKept) {
     EXPECT_TRUE(CopyIs(build1)) << "build " << ReadLauncherBuild(copy);
     EXPECT_FALSE(Exists(copy + L".old"));
     EXPECT_FALSE(Exists(root + L"\\temp"));
+}
+
+// Moving to a new key: a launcher build with the new key, in a release still signed with the old
+// one; from then on releases signed with the new key are taken and the old key's are refused.
+TEST_F(SelfUpdateTest, AKeyRotationGoesThroughALauncherBuildSignedWithTheOldKey) {
+    const std::string newKeyBuild2 = ReadFileBytes(ProgramDir() + L"QuenbySkirmoraNewKeyBuild2.exe");
+    ASSERT_FALSE(newKeyBuild2.empty());
+    InstallWithBuildOne();
+    ServeRelease(L"rotate", 5);
+    server.RouteBody("/version/QuenbySkirmora-2.exe", newKeyBuild2);
+    RunToGame(copy);
+    EXPECT_EQ(InstalledVersion(), 5);
+    ASSERT_TRUE(CopyIs(newKeyBuild2)) << "build " << ReadLauncherBuild(copy);
+
+    // The old key's signature over release 6 is refused by the new launcher, the game kept.
+    server.RouteBody(kManifestPath, Released(L"new-key\\com.larkvane.vantrel.pcquenby.json"));
+    server.RouteBody(kManifestPath + ".sig", Released(L"old-key\\com.larkvane.vantrel.pcquenby.json.sig"));
+    ExpectMessage(copy, L"", L"错误", kBadManifest);
+    EXPECT_EQ(InstalledVersion(), 5);
+
+    ServeRelease(L"new-key", 6);
+    RunToGame(copy);
+    EXPECT_EQ(InstalledVersion(), 6);
+    EXPECT_TRUE(CopyIs(newKeyBuild2));
 }
