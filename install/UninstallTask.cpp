@@ -9,6 +9,7 @@
 #include "platform/Process.h"
 #include "platform/ScopedWin.h"
 #include "update/GameFolders.h"
+#include "update/LauncherUpdate.h"
 #include "update/Settings.h"
 #include "update/WorkFolder.h"
 
@@ -90,13 +91,15 @@ void RunUninstall(UninstallTask& task) {
     }
     Sleep(500);
 
-    const InstallPaths paths = MakeInstallPaths(FindInstallRoot());
+    const std::wstring installRoot = FindInstallRoot();
+    const InstallPaths paths = MakeInstallPaths(installRoot);
     DeleteDirectoryTree(paths.gameDir);
     // What an interrupted update may have left beside the game, and the launcher's own working
     // files; the player's files in the root and in "temp" stay.
     RemoveStagedGame(paths.stagedGameDir);
     RemovePreviousGames(paths.gameDir);
     CleanWorkFolder(paths, false);
+    DeleteFileW(LauncherAsidePath(installRoot).c_str());  // a copy a self-update set aside
     task.progress = 5000;
     Sleep(500);
 

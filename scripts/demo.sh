@@ -3,7 +3,8 @@
 # builds a launcher with that public key, then runs it under Wine against a local stand-in for the
 # publisher's CDN: a fresh install (with a screenshot of the splash during the download), the
 # already-current course, a tampered release refused with the game kept, an update by ranges over
-# HTTPS (the bytes fetched against the package), and -uninstall. Reports what each left behind.
+# HTTPS (the bytes fetched against the package) that also brings launcher build 2 into the install
+# root, and -uninstall. Reports what each left behind.
 #   bash scripts/demo.sh            every course
 #   bash scripts/demo.sh --keep     leave the installation in place (no -uninstall)
 set -euo pipefail
@@ -32,6 +33,9 @@ public_key=$(cat "$keys/public.txt")
 # A launcher built with that key, apart from the test build.
 cmake --preset win64 -B "$REPO/build/demo-launcher" -DRELEASE_PUBLIC_KEY="$public_key" >/dev/null 2>&1
 cmake --build "$REPO/build/demo-launcher" --target QuenbySkirmora message_box_answerer
+# The same launcher as build 2, which release 3 names for players' install roots.
+cmake --preset win64 -B "$REPO/build/demo-launcher-2" -DRELEASE_PUBLIC_KEY="$public_key" -DLAUNCHER_BUILD=2 >/dev/null 2>&1
+cmake --build "$REPO/build/demo-launcher-2" --target QuenbySkirmora
 export QUENBY_WINE_ROOT="$REPO/build/demo-wine"
 # shellcheck source=scripts/wine-env.sh
 . "$here/wine-env.sh"
@@ -172,12 +176,13 @@ else
 fi
 printf 'beside the game: %s\n' "$(cd "$root_unix" && ls -d game.new game.old 2>/dev/null || echo nothing)"
 
-say "Course 4: release 3, served over HTTPS, changes the readme and adds a file; the update fetches only those by ranges"
+say "Course 4: release 3, served over HTTPS, changes the readme and adds a file (fetched by ranges) and names launcher build 2"
 mkdir -p "$demo/package/data/notes"
 printf 'Vantrel sample content, release 3\n' >"$demo/package/data/readme.txt"
 printf 'new in release 3\n' >"$demo/package/data/notes/changes.txt"
 printf '[Vantrel]\r\nversion_url=%s/com.larkvane.vantrel.pcquenby.json\r\n' "$tls_base" >"$root_unix/setting.ini"
 "$tool" make --secret-key "$keys/secret.key" --game "$demo/package" --version 3 --base-url "$tls_base" \
+  --launcher build/demo-launcher-2/QuenbySkirmora.exe --launcher-build 2 \
   --out "$demo/release-3" --previous "$demo/release-2/com.larkvane.vantrel.pcquenby.json" 2>/dev/null
 rm -rf "$demo/cdn/version" && cp -r "$demo/release-3" "$demo/cdn/version"
 : >"$demo/requests.log"
@@ -189,6 +194,11 @@ grep 'Vantrel-3.7z' "$demo/requests.log" || true
 fetched=$(grep 'Vantrel-3.7z' "$demo/requests.log" | sed 's/.*sent=//' | awk '{s += $1} END {print s + 0}')
 printf 'fetched %s bytes of the package'"'"'s %s; the readme now says: %s\n' "$fetched" \
   "$(stat -c %s "$demo/release-3/Vantrel-3.7z")" "$(cat "$root_unix/game/data/readme.txt")"
+if cmp -s "$root_unix/QuenbySkirmora.exe" build/demo-launcher-2/QuenbySkirmora.exe; then
+  echo "the launcher copy in $install_root is now build 2 (the file release 3 names); the shortcuts still start it"
+else
+  echo "THE LAUNCHER COPY WAS NOT UPDATED"; exit 1
+fi
 
 if [ -z "$keep" ]; then
   say "Course 5: -uninstall from the copy"
