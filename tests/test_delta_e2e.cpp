@@ -80,10 +80,25 @@ protected:
     // Runs the launcher until the game starts, then ends the game.
     void RunToGame(const std::wstring& arguments = L"") {
         ChildProcess run(launcher, arguments);
+        FinishRun(run);
+    }
+    // Waits for a running launcher to end and start the game, then ends the game.
+    void FinishRun(ChildProcess& run) {
         EXPECT_EQ(run.Wait(90000), 0u);
         EXPECT_TRUE(WaitFor(record, 10000));
         KillProcessesNamed(L"Vantrel.exe");
         DeleteFileW(record.c_str());
+    }
+    // The package bytes sent by the time the file at path has all its size (SIZE_MAX: never, in
+    // a minute), while the launcher runs.
+    size_t SentWhenWritten(const std::wstring& path, uint64_t size) {
+        for (ULONGLONG end = GetTickCount64() + 60000; GetTickCount64() < end; Sleep(20)) {
+            WIN32_FILE_ATTRIBUTE_DATA data;
+            if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
+                (uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow) == size)
+                return package.Sent();
+        }
+        return SIZE_MAX;
     }
     void InstallRelease(int n) {
         Serve(n);
@@ -189,18 +204,9 @@ TEST_F(DeltaUpdateTest, ABlockIsDecodedWhileTheRestOfTheRangesArrive) {
 
     ChildProcess run(launcher, L"");
     ASSERT_TRUE(run.Started());
-    size_t sentWhenDecoded = SIZE_MAX;
-    for (ULONGLONG end = GetTickCount64() + 60000; GetTickCount64() < end && sentWhenDecoded == SIZE_MAX; Sleep(20)) {
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        if (GetFileAttributesExW(staged.c_str(), GetFileExInfoStandard, &data) &&
-            (uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow) == next.files[first].size)
-            sentWhenDecoded = package.Sent();
-    }
+    const size_t sentWhenDecoded = SentWhenWritten(staged, next.files[first].size);
     EXPECT_LT(sentWhenDecoded, PlannedBytes()) << "decoded only once every range had come";
-    EXPECT_EQ(run.Wait(90000), 0u);
-    EXPECT_TRUE(WaitFor(record, 10000));
-    KillProcessesNamed(L"Vantrel.exe");
-    DeleteFileW(record.c_str());
+    FinishRun(run);
     EXPECT_EQ(GameTree(), ReleaseTree(2));
     EXPECT_EQ(package.Sent(), PlannedBytes());
 }
@@ -376,18 +382,9 @@ TEST_F(StreamedInstallTest, TheFirstBlocksAreUnpackedWhileTheRestDownloads) {
 
     ChildProcess run(launcher, L"");
     ASSERT_TRUE(run.Started());
-    size_t sentWhenUnpacked = SIZE_MAX;
-    for (ULONGLONG end = GetTickCount64() + 60000; GetTickCount64() < end && sentWhenUnpacked == SIZE_MAX; Sleep(20)) {
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        if (GetFileAttributesExW(staged.c_str(), GetFileExInfoStandard, &data) &&
-            (uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow) == first->size)
-            sentWhenUnpacked = package.Sent();
-    }
+    const size_t sentWhenUnpacked = SentWhenWritten(staged, first->size);
     EXPECT_LT(sentWhenUnpacked, package.body.size() / 2) << "the first file came out only after half the package";
-    EXPECT_EQ(run.Wait(90000), 0u);
-    EXPECT_TRUE(WaitFor(record, 10000));
-    KillProcessesNamed(L"Vantrel.exe");
-    DeleteFileW(record.c_str());
+    FinishRun(run);
     EXPECT_EQ(GameTree(), ReleaseTree(2));
     ExpectHeadersThenWholePackage();
     EXPECT_EQ(ReadFileBytes(root + L"\\game\\version.index"), Released(L"r2\\Vantrel-2.index"));

@@ -136,9 +136,11 @@ TEST_F(LauncherTest, SecondInstanceIsRefusedUnlessForced) {
     ChildProcess first(launcher, L"");
     ASSERT_TRUE(FindLauncherWindow(first.Id(), 20000));
 
+    // The other launchers install elsewhere, each: two runs on one install root would meet at
+    // its working files, which is not what this test is about.
     TempDir other;
     CopyFileW(launcher.c_str(), (other / L"QuenbySkirmora.exe").c_str(), FALSE);
-    WriteSettings(other.Path(), server.Url("/stall.json"));
+    WriteSettingsFile(other.Path(), Narrow(other / L"Vantrel"), server.Url("/stall.json"));
     ExpectMessage(other / L"QuenbySkirmora.exe", L"", L"提示", L"当前进程实例已存在，请关闭后再运行！");
 
     // The switch is case-sensitive: in capitals it is no switch.
@@ -147,10 +149,12 @@ TEST_F(LauncherTest, SecondInstanceIsRefusedUnlessForced) {
     ChildProcess forced(other / L"QuenbySkirmora.exe", L"x-forced");
     EXPECT_TRUE(FindLauncherWindow(forced.Id(), 20000));
     MessageBoxInfo box;
-    EXPECT_FALSE(WaitForMessageBox(box, 1000, forced.Id()));
+    EXPECT_FALSE(WaitForMessageBox(box, 1000, forced.Id())) << Narrow(box.caption) << ": " << Narrow(box.text);
 
-    CopyFileW(launcher.c_str(), (other / L"Other.exe").c_str(), FALSE);
-    ChildProcess renamed(other / L"Other.exe", L"");
+    TempDir third;
+    CopyFileW(launcher.c_str(), (third / L"Other.exe").c_str(), FALSE);
+    WriteSettingsFile(third.Path(), Narrow(third / L"Vantrel"), server.Url("/stall.json"));
+    ChildProcess renamed(third / L"Other.exe", L"");
     EXPECT_TRUE(FindLauncherWindow(renamed.Id(), 20000));
     EXPECT_FALSE(WaitForMessageBox(box, 1000, renamed.Id())) << Narrow(box.caption) << ": " << Narrow(box.text);
 }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <thread>
 
 #include "platform/DurableFile.h"
 #include "platform/FileSystem.h"
@@ -237,16 +236,11 @@ int RangedUpdate::DecodeFolders() {
         scope.sharedWritten = &m_written;
     }
     std::vector<int> results(scopes.size(), 0);
-    std::vector<std::thread> threads;
-    for (size_t k = 1; k < scopes.size(); ++k) {
-        try {
-            threads.emplace_back([&, k] { results[k] = ExtractPart(scopes[k]); });
-        } catch (...) {
-            results[k] = EXTRACT_NO_MEMORY;
-        }
+    {
+        std::vector<BackgroundJob> jobs(scopes.size() - 1);  // joined at the end of this block
+        for (size_t k = 1; k < scopes.size(); ++k) jobs[k - 1].Start([&, k] { results[k] = ExtractPart(scopes[k]); });
+        results[0] = ExtractPart(scopes[0]);
     }
-    results[0] = ExtractPart(scopes[0]);
-    for (std::thread& thread : threads) thread.join();
     for (int result : results)
         if (result != 0) return result;
     return 0;

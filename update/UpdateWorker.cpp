@@ -132,6 +132,15 @@ private:
     bool StagePackage();
     bool FinishStagedGame();
     void UpdateLauncher(const ManifestFields& server);
+    // Whether the install root's volume takes bytes more; the run fails with the disk-space
+    // message when it does not.
+    bool InstallRootTakes(uint64_t bytes) {
+        unsigned long long available = 0;
+        const bool queried = QueryFreeSpaceOf(m_task.installRoot.Get(), &available);
+        if (!IsInstallSpaceTooLow(queried, available, bytes)) return true;
+        FailAndClean(LAUNCH_ERR_DISK_SPACE);
+        return false;
+    }
 
     UpdateTask& m_task;
     int32_t& m_stageFailure;
@@ -401,12 +410,7 @@ RangedResult UpdateRun::StageByRanges(const std::vector<bool>& intact, PackageSo
         return RangedResult::Failed;
     }
     Stage(LAUNCH_ERR_DISK_SPACE);
-    unsigned long long available = 0;
-    const bool queried = QueryFreeSpaceOf(m_task.installRoot.Get(), &available);
-    if (IsInstallSpaceTooLow(queried, available, ranged.BytesNeeded())) {
-        FailAndClean(LAUNCH_ERR_DISK_SPACE);
-        return RangedResult::Failed;
-    }
+    if (!InstallRootTakes(ranged.BytesNeeded())) return RangedResult::Failed;
     Stage(LAUNCH_ERR_PACKAGE_DOWNLOAD);
     const RangedOutcome outcome = ranged.Run();
     if (outcome.result == RangedResult::Failed) {
@@ -421,16 +425,12 @@ RangedResult UpdateRun::StageByRanges(const std::vector<bool>& intact, PackageSo
 // install root's volume must take what is left of the package and the unpacked game.
 StreamedResult UpdateRun::StreamPackage(const ManifestFields& server, PackageSources& urls) {
     Stage(LAUNCH_ERR_DISK_SPACE);
-    unsigned long long available = 0;
-    const bool queried = QueryFreeSpaceOf(m_task.installRoot.Get(), &available);
     FileStamp partial;
     const uint64_t packageLeft =
         m_index.packageSize - (ReadFileStamp(m_paths.packageFile, partial) ? std::min(partial.size, m_index.packageSize) : 0);
     const uint64_t unpacked = UnpackedBytes(m_index);
-    if (IsInstallSpaceTooLow(queried, available, unpacked > UINT64_MAX - packageLeft ? UINT64_MAX : unpacked + packageLeft)) {
-        FailAndClean(LAUNCH_ERR_DISK_SPACE);
+    if (!InstallRootTakes(unpacked > UINT64_MAX - packageLeft ? UINT64_MAX : unpacked + packageLeft))
         return StreamedResult::Failed;
-    }
     Stage(LAUNCH_ERR_PACKAGE_DOWNLOAD);
     m_task.status.Set(L"正在下载更新包...");
     Sha256Digest indexDigest{};
@@ -510,12 +510,7 @@ bool UpdateRun::StagePackage() {
         FailAndClean(LAUNCH_ERR_EXTRACT);
         return false;
     }
-    unsigned long long available = 0;
-    const bool queried = QueryFreeSpaceOf(m_task.installRoot.Get(), &available);
-    if (IsInstallSpaceTooLow(queried, available, summary.unpackedBytes)) {
-        FailAndClean(LAUNCH_ERR_DISK_SPACE);
-        return false;
-    }
+    if (!InstallRootTakes(summary.unpackedBytes)) return false;
 
     // The new game is unpacked beside the old one, which stays whole until the swap.
     CreateDirectoryTree(m_paths.stagedGameDir);
